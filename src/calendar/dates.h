@@ -1,0 +1,72 @@
+#pragma once
+
+#include "instant.h"
+
+#include <QString>
+#include <QStringList>
+#include <QStringView>
+
+#include <memory>
+#include <optional>
+
+// Date and time-zone services over ICU. Zone identifiers are IANA names; an unknown or empty
+// identifier means UTC everywhere here.
+namespace zones {
+bool isKnown(const QString &id);
+QString systemId();
+// Re-reads the system zone (after the system announced a change) so later calls see it.
+void refreshSystemZone();
+QStringList knownIds();
+} // namespace zones
+
+// A Gregorian calendar with a zone and a first weekday (1 = Sunday … 7 = Saturday). Cheap to copy;
+// the ICU objects behind it are cached per zone and first weekday.
+class GregorianCalendar {
+public:
+    struct Fields {
+        int year = 0, month = 0, day = 0, weekday = 0; // month 1…12, weekday 1 = Sunday
+    };
+
+    GregorianCalendar(const QString &zoneId, int firstWeekday);
+
+    const QString &zoneId() const { return m_zoneId; } // the resolved identifier ("UTC" for unknown)
+    int firstWeekday() const { return m_firstWeekday; }
+
+    Fields fields(Instant instant) const;
+    // 00:00 of the day, or the first instant of that day where midnight is skipped.
+    std::optional<Instant> date(int year, int month, int day) const;
+    Instant startOfDay(Instant instant) const;
+    // Keeps the local time of day across clock changes.
+    std::optional<Instant> addDays(Instant instant, int days) const;
+    // Clamps the day to the target month's length.
+    std::optional<Instant> addMonths(Instant instant, int months) const;
+    bool sameDay(Instant a, Instant b) const;
+    bool sameMonth(Instant a, Instant b) const;
+    // The first instant at or after `dayStart` whose local time is hour:minute:second; a skipped time
+    // gives the next existing one, a repeated time its first occurrence.
+    std::optional<Instant> nextTime(Instant dayStart, int hour, int minute, int second) const;
+
+private:
+    QString m_zoneId;
+    int m_firstWeekday;
+};
+
+namespace dates {
+// Short stand-alone weekday names of the default locale, Sunday first ("Sun" … "Sat" in English).
+QStringList shortWeekdayNames();
+// "yyyy-MM-dd" (all-day) or "yyyy-MM-dd'T'HH:mm" in en_US_POSIX; seconds truncated.
+QString formatLocal(Instant instant, bool allDay, const QString &zoneId);
+// Strict: the whole text in canonical form, and a local time that exists in the zone.
+std::optional<Instant> parseLocal(QStringView text, bool allDay, const QString &zoneId);
+// A localised template ("EEEE d MMMM", "jm", …) in `locale` (ICU name; empty = the default locale).
+QString formatTemplate(Instant instant, const QString &skeleton, const QString &zoneId,
+                       const QString &locale = {});
+} // namespace dates
+
+// The model's date operations as functions of (zone, weekStart, date).
+namespace calendarDates {
+GregorianCalendar calendar(const QString &zone, qint64 weekStart);
+Instant monthStart(const QString &zone, qint64 weekStart, Instant date);
+QList<Instant> days(const QString &zone, qint64 weekStart, Instant date); // the 42 grid days
+QStringList weekdayLabels(const QString &zone, qint64 weekStart);
+} // namespace calendarDates

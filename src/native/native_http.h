@@ -1,0 +1,85 @@
+#pragma once
+
+#include "errors.h"
+#include "native_session.h"
+
+#include <QByteArray>
+#include <QCoroTask>
+#include <QHash>
+#include <QString>
+#include <QUrl>
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <stop_token>
+
+struct NativeResponse {
+    QByteArray data;
+    qint64 status = 0;
+    QHash<QString, QString> headers; // names lower-cased
+
+    // Case-insensitive in the name.
+    std::optional<QString> header(QStringView name) const;
+};
+
+struct NativeTimeouts {
+    std::chrono::milliseconds idle{30'000};  // longest wait for more data
+    std::chrono::milliseconds whole{60'000}; // whole request
+};
+
+class NativeHTTP {
+public:
+    static constexpr qint64 defaultMaxBytes = 4 * 1024 * 1024; // every calendar request
+    static constexpr qint64 largestMaxBytes = qint64(1) << 28;
+
+    // Validates and normalises a typed server address; throws NativeClientError::invalidAddress().
+    static QUrl origin(const QString &address);
+    // "scheme://host[:port]": the Origin header, the secret store account, the stored address.
+    static QString originText(const QUrl &origin);
+
+    NativeHTTP(QUrl origin, std::optional<NativeSession> credential, NativeTimeouts timeouts = {});
+    ~NativeHTTP();
+    NativeHTTP(const NativeHTTP &) = delete;
+    NativeHTTP &operator=(const NativeHTTP &) = delete;
+
+    const QUrl &origin() const { return m_origin; }
+    const std::optional<NativeSession> &credential() const { return m_credential; }
+
+    // Any status is returned; transport errors, time-outs and cancellation pass through as their
+    // own error types.
+    QCoro::Task<NativeResponse> responseDetails(QString path, QByteArray method, std::optional<QByteArray> body,
+                                                QString contentType = QStringLiteral("application/json"),
+                                                qint64 maxBytes = defaultMaxBytes, std::stop_token stop = {}) const;
+
+    QCoro::Task<std::pair<QByteArray, qint64>> response(QString path, QByteArray method,
+                                                        std::optional<QByteArray> body,
+                                                        QString contentType = QStringLiteral("application/json"),
+                                                        qint64 maxBytes = defaultMaxBytes,
+                                                        std::stop_token stop = {}) const;
+
+    // Maps the status to its sentence and decodes the body with `bool decode(const QByteArray&, T&)`,
+    // found next to T.
+    template <typename T>
+    QCoro::Task<T> request(QString path, QByteArray method, std::optional<QByteArray> body,
+                           QString contentType = QStringLiteral("application/json"),
+                           qint64 maxBytes = defaultMaxBytes, std::stop_token stop = {}) const
+    {
+        NativeResponse answer = co_await responseDetails(std::move(path), std::move(method), std::move(body),
+                                                         std::move(contentType), maxBytes, std::move(stop));
+        NativeClientError::throwForStatus(answer.status);
+        T value{};
+        if (!decode(answer.data, value))
+            throw NativeClientError::unsupportedResponse();
+        co_return value;
+    }
+
+private:
+    struct Transport;
+    QUrl m_origin;
+    std::optional<NativeSession> m_credential;
+    std::unique_ptr<Transport> m_transport;
+};
+
+// NativeHTTP is immutable and shared by the connection, the model and the views.
+using NativeClient = std::shared_ptr<const NativeHTTP>;
