@@ -1,0 +1,376 @@
+#include "native_sign_in_view.h"
+
+#include <QDesktopServices>
+#include <QFontDatabase>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPainterPath>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSpacerItem>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int columnWidth = 440;   // widest the column grows
+constexpr int columnPadding = 32;  // around the column
+constexpr int itemSpacing = 24;    // between the items of the column
+constexpr int groupSpacing = 8;    // between the address label and its field
+constexpr int controlHeight = 34;  // large controls
+constexpr int badgePadding = 18;   // around the icon
+constexpr int badgeRadius = 20;
+constexpr int longestUnbrokenRun = 24; // longer words get break opportunities so they wrap
+
+QLabel *plainLabel(const QString &text, QWidget *parent)
+{
+    auto *label = new QLabel(parent);
+    label->setTextFormat(Qt::PlainText);
+    label->setText(text);
+    return label;
+}
+
+QFont scaledFont(const QFont &base, qreal factor, bool bold)
+{
+    QFont font = base;
+    font.setPointSizeF(base.pointSizeF() * factor);
+    font.setBold(bold);
+    return font;
+}
+
+void makeSecondary(QWidget *widget)
+{
+    QPalette palette = widget->palette();
+    QColor text = palette.color(QPalette::WindowText);
+    text.setAlphaF(0.62);
+    palette.setColor(QPalette::WindowText, text);
+    widget->setPalette(palette);
+}
+
+// Inserts zero-width spaces into very long runs without white space (URLs, hashes) so the label
+// can wrap them instead of growing wider than the column.
+QString wrappable(const QString &text)
+{
+    QString out;
+    out.reserve(text.size() + text.size() / longestUnbrokenRun);
+    int run = 0;
+    for (QChar c : text) {
+        run = c.isSpace() ? 0 : run + 1;
+        if (run > longestUnbrokenRun) {
+            out += QChar(0x200B);
+            run = 1;
+        }
+        out += c;
+    }
+    return out;
+}
+
+// A small glyph drawn by hand so it looks the same on every desktop and theme.
+void paintSymbol(QPainter &painter, const QString &name, const QRectF &box, const QColor &color)
+{
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    const qreal s = box.width();
+    QPen pen(color, qMax(1.5, s / 12.0), Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+    if (name == QLatin1String("calendar")) {
+        const QRectF page = box.adjusted(s * 0.06, s * 0.12, -s * 0.06, -s * 0.04);
+        painter.setPen(pen);
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRoundedRect(page, s * 0.14, s * 0.14);
+        QPainterPath header;
+        header.addRoundedRect(page, s * 0.14, s * 0.14);
+        QPainterPath band;
+        band.addRect(QRectF(page.left(), page.top(), page.width(), page.height() * 0.26));
+        painter.fillPath(header.intersected(band), color);
+        painter.drawLine(QPointF(page.left() + page.width() * 0.28, box.top()),
+                         QPointF(page.left() + page.width() * 0.28, page.top() + s * 0.08));
+        painter.drawLine(QPointF(page.right() - page.width() * 0.28, box.top()),
+                         QPointF(page.right() - page.width() * 0.28, page.top() + s * 0.08));
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(color);
+        const qreal dot = s * 0.1;
+        for (int row = 0; row < 2; ++row)
+            for (int col = 0; col < 3; ++col)
+                painter.drawEllipse(QRectF(page.left() + page.width() * (0.2 + 0.3 * col) - dot / 2,
+                                           page.top() + page.height() * (0.5 + 0.27 * row) - dot / 2, dot, dot));
+    } else if (name == QLatin1String("arrow.right")) {
+        painter.setPen(pen);
+        const qreal y = box.center().y();
+        painter.drawLine(QPointF(box.left() + s * 0.15, y), QPointF(box.right() - s * 0.15, y));
+        painter.drawLine(QPointF(box.right() - s * 0.15, y), QPointF(box.right() - s * 0.45, y - s * 0.3));
+        painter.drawLine(QPointF(box.right() - s * 0.15, y), QPointF(box.right() - s * 0.45, y + s * 0.3));
+    } else if (name == QLatin1String("exclamationmark.circle")) {
+        painter.setPen(pen);
+        painter.drawEllipse(box.adjusted(s * 0.08, s * 0.08, -s * 0.08, -s * 0.08));
+        painter.drawLine(QPointF(box.center().x(), box.top() + s * 0.28), QPointF(box.center().x(), box.top() + s * 0.56));
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(color);
+        painter.drawEllipse(QPointF(box.center().x(), box.top() + s * 0.72), s * 0.06, s * 0.06);
+    } else {
+        painter.setPen(pen);
+        painter.drawRoundedRect(box.adjusted(s * 0.1, s * 0.1, -s * 0.1, -s * 0.1), s * 0.15, s * 0.15);
+    }
+    painter.restore();
+}
+
+QIcon symbolIcon(const QString &name, const QColor &color, int size, qreal dpr)
+{
+    QPixmap pixmap(QSize(size, size) * dpr);
+    pixmap.setDevicePixelRatio(dpr);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    paintSymbol(painter, name, QRectF(0, 0, size, size), color);
+    return QIcon(pixmap);
+}
+
+// The column of the view. It paints the icon badge itself, in a slot of its layout, so the
+// decorative icon has no widget and stays out of the accessibility tree.
+class SignInColumn : public QWidget {
+public:
+    SignInColumn(QString symbol, QWidget *parent) : QWidget(parent), m_symbol(std::move(symbol)) {}
+
+    QSpacerItem *badgeSlot() const { return m_slot; }
+
+    QSpacerItem *createSlot()
+    {
+        const int glyph = QFontMetrics(scaledFont(font(), 2.2, false)).height();
+        const int side = glyph + 2 * badgePadding;
+        m_slot = new QSpacerItem(side, side, QSizePolicy::Fixed, QSizePolicy::Fixed);
+        return m_slot;
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        if (!m_slot)
+            return;
+        const QColor tint = palette().color(QPalette::Highlight);
+        QColor wash = tint;
+        wash.setAlphaF(0.1);
+        const QRectF badge = QRectF(m_slot->geometry()).adjusted(0.5, 0.5, -0.5, -0.5);
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(wash);
+        painter.drawRoundedRect(badge, badgeRadius, badgeRadius);
+        paintSymbol(painter, m_symbol, badge.adjusted(badgePadding, badgePadding, -badgePadding, -badgePadding), tint);
+    }
+
+private:
+    QString m_symbol;
+    QSpacerItem *m_slot = nullptr;
+};
+
+} // namespace
+
+NativeConnection::OpenUrl NativeSignInView::desktopOpenUrl()
+{
+    return [](QUrl url) -> QCoro::Task<bool> { co_return QDesktopServices::openUrl(url); };
+}
+
+NativeSignInView::NativeSignInView(const QString &name, const QString &systemImage, NativeConnection &connection,
+                                   NativeConnection::OpenUrl open, QWidget *parent)
+    : QScrollArea(parent), m_connection(connection), m_open(std::move(open))
+{
+    setFrameShape(QFrame::NoFrame);
+    setWidgetResizable(true);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+
+    auto *page = new QWidget;
+    page->setObjectName(QStringLiteral("signInPage"));
+    page->setAutoFillBackground(false);
+    auto *pageLayout = new QHBoxLayout(page);
+    pageLayout->setContentsMargins(0, 0, 0, 0);
+
+    auto *column = new SignInColumn(systemImage, page);
+    column->setMaximumWidth(columnWidth + 2 * columnPadding);
+    column->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    pageLayout->addStretch(1);
+    pageLayout->addWidget(column, 1000);
+    pageLayout->addStretch(1);
+
+    auto *stack = new QVBoxLayout(column);
+    stack->setContentsMargins(columnPadding, columnPadding, columnPadding, columnPadding);
+    stack->setSpacing(itemSpacing);
+    stack->addItem(column->createSlot());
+
+    auto *title = plainLabel(name, column);
+    title->setObjectName(QStringLiteral("title"));
+    title->setFont(scaledFont(font(), 2.0, true));
+    stack->addWidget(title);
+
+    auto *tagline = plainLabel(tr("Your team, wherever you work."), column);
+    tagline->setObjectName(QStringLiteral("tagline"));
+    tagline->setWordWrap(true);
+    makeSecondary(tagline);
+    stack->addWidget(tagline);
+
+    m_form = new QWidget(column);
+    m_form->setObjectName(QStringLiteral("addressForm"));
+    auto *formLayout = new QVBoxLayout(m_form);
+    formLayout->setContentsMargins(0, 0, 0, 0);
+    formLayout->setSpacing(itemSpacing);
+    auto *group = new QVBoxLayout;
+    group->setSpacing(groupSpacing);
+    auto *addressLabel = plainLabel(tr("Server address"), m_form);
+    addressLabel->setFont(scaledFont(font(), 1.0, true));
+    m_address = new QLineEdit(m_form);
+    m_address->setObjectName(QStringLiteral("serverAddress"));
+    m_address->setAccessibleName(QStringLiteral("serverAddress"));
+    m_address->setPlaceholderText(tr("https://your-server"));
+    m_address->setMinimumHeight(controlHeight);
+    m_address->setClearButtonEnabled(false);
+    addressLabel->setBuddy(m_address);
+    group->addWidget(addressLabel);
+    group->addWidget(m_address);
+    formLayout->addLayout(group);
+
+    m_signIn = new QPushButton(tr("Sign in"), m_form);
+    m_signIn->setObjectName(QStringLiteral("signIn"));
+    m_signIn->setAccessibleName(m_signIn->text());
+    m_signIn->setMinimumHeight(controlHeight);
+    m_signIn->setDefault(true);
+    m_signIn->setAutoDefault(true);
+    m_signIn->setLayoutDirection(Qt::RightToLeft); // icon after the text
+    m_signIn->setIcon(symbolIcon(QStringLiteral("arrow.right"), palette().color(QPalette::HighlightedText), 14,
+                                 devicePixelRatioF()));
+    m_signIn->setStyleSheet(QStringLiteral(
+        "QPushButton#signIn { background: palette(highlight); color: palette(highlighted-text);"
+        " border: none; border-radius: 7px; padding: 6px 16px; font-weight: 600; }"
+        "QPushButton#signIn:hover { background: palette(highlight); }"
+        "QPushButton#signIn:pressed { background: palette(dark); }"
+        "QPushButton#signIn:focus { border: 2px solid palette(window-text); }"));
+    formLayout->addWidget(m_signIn, 0, Qt::AlignLeft);
+    stack->addWidget(m_form);
+
+    m_waiting = new QWidget(column);
+    m_waiting->setObjectName(QStringLiteral("waiting"));
+    auto *waitingLayout = new QVBoxLayout(m_waiting);
+    waitingLayout->setContentsMargins(0, 0, 0, 0);
+    waitingLayout->setSpacing(itemSpacing);
+    auto *progressRow = new QVBoxLayout;
+    progressRow->setSpacing(groupSpacing);
+    const QString progressText = tr("Finish signing in in your browser");
+    auto *progressLabel = plainLabel(progressText, m_waiting);
+    m_progress = new QProgressBar(m_waiting);
+    m_progress->setObjectName(QStringLiteral("progress"));
+    m_progress->setAccessibleName(progressText);
+    m_progress->setRange(0, 0);
+    m_progress->setTextVisible(false);
+    m_progress->setMaximumHeight(8);
+    progressRow->addWidget(progressLabel);
+    progressRow->addWidget(m_progress);
+    waitingLayout->addLayout(progressRow);
+
+    m_code = plainLabel(QString(), m_waiting);
+    m_code->setObjectName(QStringLiteral("code"));
+    QFont codeFont = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    codeFont.setPointSizeF(font().pointSizeF() * 1.7);
+    codeFont.setBold(true);
+    m_code->setFont(codeFont);
+    m_code->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    m_code->setMinimumHeight(QFontMetrics(codeFont).height());
+    waitingLayout->addWidget(m_code);
+
+    auto *compare = plainLabel(tr("Compare this code with the one in your browser before approving sign-in."), m_waiting);
+    compare->setWordWrap(true);
+    makeSecondary(compare);
+    waitingLayout->addWidget(compare);
+
+    m_openAgain = new QPushButton(tr("Open browser again"), m_waiting);
+    m_openAgain->setObjectName(QStringLiteral("openBrowserAgain"));
+    m_openAgain->setFlat(true);
+    m_openAgain->setCursor(Qt::PointingHandCursor);
+    m_openAgain->setStyleSheet(QStringLiteral(
+        "QPushButton#openBrowserAgain { border: none; padding: 0; color: palette(link); text-align: left; }"
+        "QPushButton#openBrowserAgain:hover { text-decoration: underline; }"));
+    waitingLayout->addWidget(m_openAgain, 0, Qt::AlignLeft);
+
+    m_cancel = new QPushButton(tr("Cancel"), m_waiting);
+    m_cancel->setObjectName(QStringLiteral("cancel"));
+    m_cancel->setMinimumHeight(controlHeight);
+    m_cancel->setAutoDefault(true);
+    waitingLayout->addWidget(m_cancel, 0, Qt::AlignLeft);
+    stack->addWidget(m_waiting);
+
+    m_error = new QWidget(column);
+    m_error->setObjectName(QStringLiteral("signInError"));
+    auto *errorRow = new QHBoxLayout(m_error);
+    errorRow->setContentsMargins(0, 0, 0, 0);
+    errorRow->setSpacing(6);
+    const QColor red(0xC4, 0x2B, 0x1C);
+    const int iconSide = QFontMetrics(font()).height();
+    auto *errorIcon = plainLabel(QString(), m_error);
+    errorIcon->setPixmap(symbolIcon(QStringLiteral("exclamationmark.circle"), red, iconSide, devicePixelRatioF())
+                             .pixmap(iconSide, iconSide));
+    errorIcon->setAlignment(Qt::AlignTop);
+    m_errorText = plainLabel(QString(), m_error);
+    m_errorText->setObjectName(QStringLiteral("errorText"));
+    m_errorText->setWordWrap(true);
+    m_errorText->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Minimum);
+    QPalette errorPalette = m_errorText->palette();
+    errorPalette.setColor(QPalette::WindowText, red);
+    m_errorText->setPalette(errorPalette);
+    errorRow->addWidget(errorIcon, 0, Qt::AlignTop);
+    errorRow->addWidget(m_errorText, 1);
+    stack->addWidget(m_error);
+    stack->addStretch(1);
+
+    setWidget(page);
+
+    connect(m_address, &QLineEdit::textEdited, &m_connection, &NativeConnection::setServerAddress);
+    connect(m_address, &QLineEdit::returnPressed, this, &NativeSignInView::signIn);
+    connect(m_signIn, &QPushButton::clicked, this, &NativeSignInView::signIn);
+    connect(m_cancel, &QPushButton::clicked, &m_connection, &NativeConnection::cancel);
+    connect(m_openAgain, &QPushButton::clicked, this, &NativeSignInView::openBrowserAgain);
+
+    connect(&m_connection, &NativeConnection::serverAddressChanged, this, &NativeSignInView::syncAddress);
+    for (auto signal : {&NativeConnection::signingInChanged, &NativeConnection::codeChanged,
+                        &NativeConnection::browserURLChanged, &NativeConnection::errorChanged})
+        connect(&m_connection, signal, this, &NativeSignInView::syncState);
+
+    syncAddress();
+    syncState();
+    setFocusProxy(m_address);
+}
+
+NativeSignInView::~NativeSignInView() = default;
+
+void NativeSignInView::signIn()
+{
+    m_connection.signIn(m_open);
+}
+
+void NativeSignInView::openBrowserAgain()
+{
+    const QUrl url = m_connection.browserURL();
+    if (url.isValid())
+        m_open(url);
+}
+
+void NativeSignInView::syncAddress()
+{
+    const QString address = m_connection.serverAddress();
+    if (m_address->text() != address)
+        m_address->setText(address);
+}
+
+void NativeSignInView::syncState()
+{
+    const bool signingIn = m_connection.signingIn();
+    const bool formHadFocus = m_form->isAncestorOf(focusWidget());
+    m_form->setVisible(!signingIn);
+    m_waiting->setVisible(signingIn);
+    m_code->setText(m_connection.code());
+    m_openAgain->setVisible(m_connection.browserURL().isValid());
+    const QString error = m_connection.error();
+    m_errorText->setText(wrappable(error));
+    m_errorText->setAccessibleName(error);
+    m_error->setVisible(!error.isEmpty());
+    if (signingIn && formHadFocus)
+        m_cancel->setFocus();
+    else if (!signingIn && m_waiting->isAncestorOf(focusWidget()))
+        m_address->setFocus();
+}
