@@ -1,0 +1,393 @@
+#include "loopback_peer.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QSslConfiguration>
+#include <QSslSocket>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+
+struct Identity {
+    QSslCertificate certificate;
+    QSslKey key;
+};
+
+// One self-signed certificate per test process, made with the openssl command-line tool.
+const Identity &identity()
+{
+    static const Identity made = [] {
+        QTemporaryDir dir;
+        const QString keyPath = dir.filePath(QStringLiteral("key.pem"));
+        const QString certPath = dir.filePath(QStringLiteral("cert.pem"));
+        QProcess openssl;
+        openssl.start(QStringLiteral("openssl"),
+                      {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("ec"),
+                       QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:prime256v1"),
+                       QStringLiteral("-nodes"), QStringLiteral("-days"), QStringLiteral("2"),
+                       QStringLiteral("-subj"), QStringLiteral("/CN=localhost"),
+                       QStringLiteral("-addext"), QStringLiteral("subjectAltName=DNS:localhost,IP:127.0.0.1,IP:::1"),
+                       QStringLiteral("-keyout"), keyPath, QStringLiteral("-out"), certPath});
+        if (!openssl.waitForFinished(30'000) || openssl.exitCode() != 0)
+            qFatal("openssl could not make a test certificate: %s", openssl.readAllStandardError().constData());
+        QFile keyFile(keyPath), certFile(certPath);
+        if (!keyFile.open(QIODevice::ReadOnly) || !certFile.open(QIODevice::ReadOnly))
+            qFatal("the test certificate files are missing");
+        Identity result{QSslCertificate(certFile.readAll(), QSsl::Pem), QSslKey(keyFile.readAll(), QSsl::Ec)};
+        if (result.certificate.isNull() || result.key.isNull())
+            qFatal("the test certificate does not load");
+        return result;
+    }();
+    return made;
+}
+
+QByteArray reasonFor(int status)
+{
+    switch (status) {
+    case 200: return "OK";
+    case 201: return "Created";
+    case 204: return "No Content";
+    case 301: return "Moved Permanently";
+    case 302: return "Found";
+    case 303: return "See Other";
+    case 307: return "Temporary Redirect";
+    case 400: return "Bad Request";
+    case 401: return "Unauthorized";
+    case 403: return "Forbidden";
+    case 404: return "Not Found";
+    case 500: return "Internal Server Error";
+    default: return "Status";
+    }
+}
+
+bool sameName(const QByteArray &a, const QByteArray &b) { return a.compare(b, Qt::CaseInsensitive) == 0; }
+
+// Accepts plain sockets, or server-side TLS sockets that start their handshake at once.
+class Listener : public QTcpServer {
+public:
+    Listener(bool tls, std::function<void(QTcpSocket *)> onSocket) : m_tls(tls), m_onSocket(std::move(onSocket)) {}
+
+protected:
+    void incomingConnection(qintptr descriptor) override
+    {
+        QTcpSocket *socket = m_tls ? new QSslSocket : new QTcpSocket;
+        if (!socket->setSocketDescriptor(descriptor)) {
+            delete socket;
+            return;
+        }
+        m_onSocket(socket);
+        if (auto *tls = qobject_cast<QSslSocket *>(socket)) {
+            tls->setLocalCertificate(identity().certificate);
+            tls->setPrivateKey(identity().key);
+            tls->setPeerVerifyMode(QSslSocket::VerifyNone);
+            tls->startServerEncryption();
+        }
+    }
+
+private:
+    bool m_tls;
+    std::function<void(QTcpSocket *)> m_onSocket;
+};
+
+} // namespace
+
+QByteArray RecordedRequest::path() const
+{
+    const qsizetype q = target.indexOf('?');
+    return q < 0 ? target : target.left(q);
+}
+
+QByteArray RecordedRequest::query() const
+{
+    const qsizetype q = target.indexOf('?');
+    return q < 0 ? QByteArray() : target.mid(q + 1);
+}
+
+QList<QByteArray> RecordedRequest::headerValues(const QByteArray &name) const
+{
+    QList<QByteArray> values;
+    for (const auto &[n, v] : headers)
+        if (sameName(n, name))
+            values.append(v);
+    return values;
+}
+
+std::optional<QByteArray> RecordedRequest::header(const QByteArray &name) const
+{
+    for (const auto &[n, v] : headers)
+        if (sameName(n, name))
+            return v;
+    return std::nullopt;
+}
+
+PeerAnswer PeerAnswer::json(int status, QByteArray body)
+{
+    PeerAnswer answer(status);
+    answer.header("Content-Type", "application/json");
+    answer.body = std::move(body);
+    return answer;
+}
+
+PeerAnswer PeerAnswer::never()
+{
+    PeerAnswer answer;
+    answer.silent = true;
+    return answer;
+}
+
+PeerAnswer PeerAnswer::rawBytes(QByteArray bytes)
+{
+    PeerAnswer answer;
+    answer.raw = std::move(bytes);
+    return answer;
+}
+
+PeerAnswer &PeerAnswer::header(QByteArray name, QByteArray value)
+{
+    headers.append({std::move(name), std::move(value)});
+    return *this;
+}
+
+PeerAnswer &PeerAnswer::withBody(QByteArray bytes)
+{
+    body = std::move(bytes);
+    return *this;
+}
+
+PeerAnswer &PeerAnswer::inChunks(qsizetype bytes, std::chrono::milliseconds pauseBefore)
+{
+    chunkBytes = bytes;
+    pause = pauseBefore;
+    return *this;
+}
+
+PeerAnswer &PeerAnswer::dropAfterBytes(qsizetype bytes)
+{
+    dropAfter = bytes;
+    return *this;
+}
+
+PeerAnswer &PeerAnswer::withoutContentLength()
+{
+    contentLength = false;
+    return *this;
+}
+
+struct LoopbackPeer::Connection {
+    QTcpSocket *socket = nullptr;
+    QByteArray buffer;
+    int number = 0;
+    bool answering = false; // an answer is being written; later requests wait in the buffer
+    bool finished = false;  // the peer closed it or went silent: nothing more is read
+};
+
+struct LoopbackPeer::SendPlan {
+    struct Step {
+        std::chrono::milliseconds delay;
+        QByteArray bytes;
+        bool body;
+    };
+    QList<Step> steps;
+    qsizetype next = 0;
+    bool close = false;
+};
+
+LoopbackPeer::LoopbackPeer(Mode mode, QObject *parent) : QObject(parent), m_mode(mode)
+{
+    if (mode == Tls)
+        identity();
+    m_server = std::make_unique<Listener>(mode == Tls, [this](QTcpSocket *socket) { accept(socket); });
+    if (!m_server->listen(QHostAddress::LocalHost, 0))
+        qFatal("the loopback peer cannot listen: %s", qPrintable(m_server->errorString()));
+}
+
+LoopbackPeer::~LoopbackPeer()
+{
+    m_server->close();
+    for (auto &connection : m_connections) {
+        QObject::disconnect(connection->socket, nullptr, this, nullptr);
+        connection->socket->abort();
+        delete connection->socket;
+    }
+}
+
+void LoopbackPeer::trustInThisProcess()
+{
+    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+    if (configuration.caCertificates().contains(identity().certificate))
+        return;
+    configuration.addCaCertificate(identity().certificate);
+    QSslConfiguration::setDefaultConfiguration(configuration);
+}
+
+QSslCertificate LoopbackPeer::certificate() { return identity().certificate; }
+
+quint16 LoopbackPeer::port() const { return m_server->serverPort(); }
+
+QString LoopbackPeer::origin(const QString &host) const
+{
+    return QStringLiteral("%1://%2:%3").arg(m_mode == Tls ? "https" : "http", host).arg(port());
+}
+
+void LoopbackPeer::route(QByteArray method, QByteArray path, PeerAnswer answer)
+{
+    for (Route &r : m_routes) {
+        if (r.method == method && r.path == path) {
+            r.answer = std::move(answer);
+            return;
+        }
+    }
+    m_routes.append({std::move(method), std::move(path), std::move(answer)});
+}
+
+void LoopbackPeer::enqueue(PeerAnswer answer) { m_queue.push_back(std::move(answer)); }
+
+void LoopbackPeer::setHandler(Handler handler) { m_handler = std::move(handler); }
+
+void LoopbackPeer::reset()
+{
+    m_routes.clear();
+    m_queue.clear();
+    m_handler = nullptr;
+    m_requests.clear();
+}
+
+bool LoopbackPeer::waitForRequests(int count, std::chrono::milliseconds timeout)
+{
+    return QTest::qWaitFor([&] { return m_requests.size() >= count; }, int(timeout.count()));
+}
+
+int LoopbackPeer::connectionsOpen() const
+{
+    int open = 0;
+    for (const auto &connection : m_connections)
+        if (connection->socket->state() != QAbstractSocket::UnconnectedState)
+            ++open;
+    return open;
+}
+
+bool LoopbackPeer::waitForAllClosed(std::chrono::milliseconds timeout)
+{
+    return QTest::qWaitFor([&] { return connectionsOpen() == 0; }, int(timeout.count()));
+}
+
+void LoopbackPeer::accept(QTcpSocket *socket)
+{
+    socket->setParent(this);
+    auto connection = std::make_unique<Connection>();
+    connection->socket = socket;
+    connection->number = ++m_accepted;
+    Connection *c = connection.get();
+    m_connections.push_back(std::move(connection));
+    connect(socket, &QTcpSocket::readyRead, this, [this, c] { readFrom(c); });
+}
+
+void LoopbackPeer::readFrom(Connection *connection)
+{
+    connection->buffer += connection->socket->readAll();
+    while (!connection->answering && !connection->finished) {
+        const qsizetype headEnd = connection->buffer.indexOf("\r\n\r\n");
+        if (headEnd < 0)
+            return;
+        RecordedRequest request;
+        request.connection = connection->number;
+        request.head = connection->buffer.left(headEnd + 4);
+        const QList<QByteArray> lines = connection->buffer.left(headEnd).split('\n');
+        const QList<QByteArray> requestLine = lines.value(0).trimmed().split(' ');
+        request.method = requestLine.value(0);
+        request.target = requestLine.value(1);
+        request.version = requestLine.value(2);
+        qint64 length = 0;
+        for (qsizetype i = 1; i < lines.size(); ++i) {
+            const QByteArray line = lines.at(i).endsWith('\r') ? lines.at(i).chopped(1) : lines.at(i);
+            const qsizetype colon = line.indexOf(':');
+            if (colon < 0)
+                continue;
+            request.headers.append({line.left(colon), line.mid(colon + 1).trimmed()});
+            if (sameName(line.left(colon), "content-length"))
+                length = line.mid(colon + 1).trimmed().toLongLong();
+        }
+        if (connection->buffer.size() < headEnd + 4 + length)
+            return;
+        request.body = connection->buffer.mid(headEnd + 4, length);
+        connection->buffer.remove(0, headEnd + 4 + length);
+        m_requests.append(request);
+        emit requestReceived(request);
+        send(connection, answerFor(request));
+    }
+}
+
+PeerAnswer LoopbackPeer::answerFor(const RecordedRequest &request)
+{
+    for (const Route &r : m_routes)
+        if ((r.method.isEmpty() || r.method == request.method) && r.path == request.path())
+            return r.answer;
+    if (!m_queue.empty()) {
+        PeerAnswer answer = std::move(m_queue.front());
+        m_queue.pop_front();
+        return answer;
+    }
+    if (m_handler)
+        return m_handler(request);
+    return PeerAnswer(404).withBody("no answer scripted");
+}
+
+void LoopbackPeer::send(Connection *connection, PeerAnswer answer)
+{
+    if (answer.silent) {
+        connection->finished = true;
+        return;
+    }
+    auto plan = std::make_shared<SendPlan>();
+    QByteArray body = answer.raw.value_or(answer.body);
+    if (!answer.raw) {
+        QByteArray head = "HTTP/1.1 " + QByteArray::number(answer.status) + ' '
+                          + (answer.reason.isEmpty() ? reasonFor(answer.status) : answer.reason) + "\r\n";
+        const bool lengthGiven = std::any_of(answer.headers.begin(), answer.headers.end(),
+                                             [](const auto &h) { return sameName(h.first, "content-length"); });
+        if (answer.contentLength && !lengthGiven)
+            head += "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
+        for (const auto &[name, value] : answer.headers)
+            head += name + ": " + value + "\r\n";
+        head += "\r\n";
+        plan->steps.append({answer.delay, head, false});
+    }
+    if (answer.dropAfter)
+        body.truncate(*answer.dropAfter);
+    const qsizetype piece = answer.chunkBytes > 0 ? answer.chunkBytes : std::max<qsizetype>(body.size(), 1);
+    for (qsizetype at = 0; at < body.size(); at += piece)
+        plan->steps.append({answer.pause, body.mid(at, piece), true});
+    plan->close = answer.raw || answer.dropAfter || !answer.contentLength || answer.closeAfter;
+    connection->answering = true;
+    runSteps(connection, std::move(plan));
+}
+
+void LoopbackPeer::runSteps(Connection *connection, std::shared_ptr<SendPlan> plan)
+{
+    QTcpSocket *socket = connection->socket;
+    while (plan->next < plan->steps.size()) {
+        if (socket->state() != QAbstractSocket::ConnectedState)
+            return;
+        SendPlan::Step &step = plan->steps[plan->next];
+        if (step.delay.count() > 0) {
+            const auto delay = step.delay;
+            step.delay = std::chrono::milliseconds(0);
+            QTimer::singleShot(delay, Qt::PreciseTimer, this, [this, connection, plan] { runSteps(connection, plan); });
+            return;
+        }
+        socket->write(step.bytes);
+        if (step.body)
+            m_bodyBytesWritten += step.bytes.size();
+        ++plan->next;
+    }
+    connection->answering = false;
+    if (plan->close) {
+        connection->finished = true;
+        socket->disconnectFromHost();
+        return;
+    }
+    if (!connection->buffer.isEmpty())
+        QMetaObject::invokeMethod(this, [this, connection] { readFrom(connection); }, Qt::QueuedConnection);
+}
