@@ -1,0 +1,486 @@
+#include "dates.h"
+
+#include <unicode/dtfmtsym.h>
+#include <unicode/dtptngen.h>
+#include <unicode/gregocal.h>
+#include <unicode/locid.h>
+#include <unicode/smpdtfmt.h>
+#include <unicode/strenum.h>
+#include <unicode/timezone.h>
+#include <unicode/ucal.h>
+
+#include <QMutex>
+#include <QMutexLocker>
+
+#include <cmath>
+#include <functional>
+#include <string>
+#include <unordered_map>
+
+namespace {
+
+// ICU objects are costly to build and not safe to share between threads, so each thread keeps its
+// own. They are keyed on explicit zone identifiers and locale names, never on the system zone.
+// Bounds each cache; in practice the keys are a few zones, patterns and locales.
+constexpr std::size_t maxCacheEntries = 512;
+
+template<typename Value>
+using Cache = std::unordered_map<std::u16string, std::unique_ptr<Value>>;
+
+struct ThreadCaches {
+    Cache<icu::TimeZone> zones;
+    Cache<icu::Calendar> calendars;
+    Cache<icu::SimpleDateFormat> formats;
+    Cache<icu::DateTimePatternGenerator> generators;
+    std::unordered_map<std::u16string, QStringList> weekdayNames;
+};
+
+ThreadCaches &caches()
+{
+    thread_local ThreadCaches local;
+    return local;
+}
+
+// Returns the cached value for `key`, building it on a miss; null when building fails.
+template<typename Value, typename Build>
+Value *cached(Cache<Value> &cache, std::u16string key, Build build)
+{
+    if (const auto found = cache.find(key); found != cache.end())
+        return found->second.get();
+    std::unique_ptr<Value> value = build();
+    if (!value)
+        return nullptr;
+    if (cache.size() >= maxCacheEntries)
+        cache.clear();
+    return cache.emplace(std::move(key), std::move(value)).first->second.get();
+}
+
+std::u16string key(QStringView text) { return std::u16string(reinterpret_cast<const char16_t *>(text.utf16()), text.size()); }
+
+std::u16string key(std::initializer_list<QStringView> parts)
+{
+    std::u16string result;
+    for (const QStringView part : parts) {
+        result += key(part);
+        result += u'\n';
+    }
+    return result;
+}
+
+icu::UnicodeString toIcu(QStringView text)
+{
+    return icu::UnicodeString(reinterpret_cast<const UChar *>(text.utf16()), int32_t(text.size()));
+}
+
+QString fromIcu(const icu::UnicodeString &text)
+{
+    return QString(reinterpret_cast<const QChar *>(text.getBuffer()), text.length());
+}
+
+UDate toUDate(Instant instant) { return UDate(instant.time_since_epoch().count()); }
+
+Instant fromUDate(UDate date)
+{
+    return Instant(std::chrono::milliseconds(std::llround(date)));
+}
+
+const QString utcId = QStringLiteral("UTC");
+
+std::unique_ptr<icu::TimeZone> lookUpZone(const QString &id)
+{
+    if (id.isEmpty())
+        return nullptr;
+    std::unique_ptr<icu::TimeZone> zone(icu::TimeZone::createTimeZone(toIcu(id)));
+    icu::UnicodeString resolved;
+    if (!zone || zone->getID(resolved) == icu::UnicodeString(UCAL_UNKNOWN_ZONE_ID))
+        return nullptr;
+    return zone;
+}
+
+// The zone named `id`, or null when ICU does not know it.
+const icu::TimeZone *knownZone(const QString &id)
+{
+    if (id.isEmpty())
+        return nullptr;
+    return cached(caches().zones, key(id), [&] { return lookUpZone(id); });
+}
+
+QString resolvedZoneId(const QString &id) { return knownZone(id) ? id : utcId; }
+
+const icu::TimeZone &zoneOrUtc(const QString &id)
+{
+    if (const icu::TimeZone *zone = knownZone(id))
+        return *zone;
+    return *icu::TimeZone::getGMT();
+}
+
+// A calendar for the zone and first weekday; its time and options are set by each operation.
+icu::Calendar *calendarFor(const QString &zoneId, int firstWeekday)
+{
+    const QString weekday = QString::number(firstWeekday);
+    return cached(caches().calendars, key({zoneId, weekday}), [&]() -> std::unique_ptr<icu::Calendar> {
+        UErrorCode status = U_ZERO_ERROR;
+        auto calendar = std::make_unique<icu::GregorianCalendar>(zoneOrUtc(zoneId).clone(), icu::Locale::getRoot(),
+                                                                 status);
+        if (U_FAILURE(status))
+            return nullptr;
+        calendar->setFirstDayOfWeek(UCalendarDaysOfWeek(firstWeekday));
+        calendar->setRepeatedWallTimeOption(UCAL_WALLTIME_FIRST);
+        return calendar;
+    });
+}
+
+icu::Locale localeFor(const QString &name)
+{
+    return name.isEmpty() ? icu::Locale::getDefault() : icu::Locale(name.toUtf8().constData());
+}
+
+QString localeName(const icu::Locale &locale) { return QString::fromUtf8(locale.getName()); }
+
+icu::SimpleDateFormat *formatterFor(const QString &pattern, const QString &zoneId, const icu::Locale &locale)
+{
+    return cached(caches().formats, key({pattern, zoneId, localeName(locale)}),
+                  [&]() -> std::unique_ptr<icu::SimpleDateFormat> {
+                      UErrorCode status = U_ZERO_ERROR;
+                      auto format = std::make_unique<icu::SimpleDateFormat>(toIcu(pattern), locale, status);
+                      if (U_FAILURE(status))
+                          return nullptr;
+                      format->setTimeZone(zoneOrUtc(zoneId));
+                      format->setLenient(false);
+                      return format;
+                  });
+}
+
+const icu::Locale &posixLocale()
+{
+    static const icu::Locale locale("en_US_POSIX");
+    return locale;
+}
+
+const QString dayPattern = QStringLiteral("yyyy-MM-dd");
+const QString minutePattern = QStringLiteral("yyyy-MM-dd'T'HH:mm");
+
+icu::SimpleDateFormat *localFormatter(bool allDay, const QString &zoneId)
+{
+    return formatterFor(allDay ? dayPattern : minutePattern, resolvedZoneId(zoneId), posixLocale());
+}
+
+QString systemZoneId()
+{
+    std::unique_ptr<icu::TimeZone> zone(icu::TimeZone::createDefault());
+    icu::UnicodeString id;
+    if (!zone || zone->getID(id) == icu::UnicodeString(UCAL_UNKNOWN_ZONE_ID))
+        return utcId;
+    return fromIcu(id);
+}
+
+QMutex systemIdMutex;
+std::optional<QString> systemIdCache;
+
+} // namespace
+
+namespace zones {
+
+bool isKnown(const QString &id) { return knownZone(id) != nullptr; }
+
+QString systemId()
+{
+    QMutexLocker lock(&systemIdMutex);
+    if (!systemIdCache)
+        systemIdCache = systemZoneId();
+    return *systemIdCache;
+}
+
+void refreshSystemZone()
+{
+    QMutexLocker lock(&systemIdMutex);
+    icu::TimeZone::adoptDefault(icu::TimeZone::detectHostTimeZone());
+    systemIdCache.reset();
+}
+
+QStringList knownIds()
+{
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<icu::StringEnumeration> ids(
+        icu::TimeZone::createTimeZoneIDEnumeration(UCAL_ZONE_TYPE_CANONICAL, nullptr, nullptr, status));
+    QStringList result;
+    if (U_FAILURE(status) || !ids)
+        return result;
+    while (const icu::UnicodeString *id = ids->snext(status)) {
+        if (U_FAILURE(status))
+            break;
+        result.append(fromIcu(*id));
+    }
+    result.sort();
+    return result;
+}
+
+} // namespace zones
+
+GregorianCalendar::GregorianCalendar(const QString &zoneId, int firstWeekday)
+    : m_zoneId(resolvedZoneId(zoneId)), m_firstWeekday(firstWeekday >= 1 && firstWeekday <= 7 ? firstWeekday : 1)
+{
+}
+
+GregorianCalendar::Fields GregorianCalendar::fields(Instant instant) const
+{
+    icu::Calendar *calendar = calendarFor(m_zoneId, m_firstWeekday);
+    if (!calendar)
+        return {};
+    UErrorCode status = U_ZERO_ERROR;
+    calendar->setTime(toUDate(instant), status);
+    Fields result;
+    result.year = calendar->get(UCAL_EXTENDED_YEAR, status);
+    result.month = calendar->get(UCAL_MONTH, status) + 1;
+    result.day = calendar->get(UCAL_DATE, status);
+    result.weekday = calendar->get(UCAL_DAY_OF_WEEK, status);
+    return U_SUCCESS(status) ? result : Fields{};
+}
+
+std::optional<Instant> GregorianCalendar::date(int year, int month, int day) const
+{
+    if (month < 1 || month > 12 || day < 1 || day > 31)
+        return std::nullopt;
+    icu::Calendar *calendar = calendarFor(m_zoneId, m_firstWeekday);
+    if (!calendar)
+        return std::nullopt;
+    UErrorCode status = U_ZERO_ERROR;
+    calendar->clear();
+    calendar->setSkippedWallTimeOption(UCAL_WALLTIME_NEXT_VALID);
+    calendar->set(UCAL_EXTENDED_YEAR, year);
+    calendar->set(UCAL_MONTH, month - 1);
+    calendar->set(UCAL_DATE, day);
+    const UDate result = calendar->getTime(status);
+    calendar->setSkippedWallTimeOption(UCAL_WALLTIME_LAST);
+    if (U_FAILURE(status))
+        return std::nullopt;
+    // A day that is too long for its month, or a date the zone skipped, lands on another day.
+    const Instant instant = fromUDate(result);
+    const Fields found = fields(instant);
+    if (found.year != year || found.month != month || found.day != day)
+        return std::nullopt;
+    return instant;
+}
+
+Instant GregorianCalendar::startOfDay(Instant instant) const
+{
+    const Fields day = fields(instant);
+    return date(day.year, day.month, day.day).value_or(instant);
+}
+
+namespace {
+
+std::optional<Instant> addField(const QString &zoneId, int firstWeekday, Instant instant, UCalendarDateFields field,
+                                int amount)
+{
+    icu::Calendar *calendar = calendarFor(zoneId, firstWeekday);
+    if (!calendar)
+        return std::nullopt;
+    UErrorCode status = U_ZERO_ERROR;
+    calendar->setTime(toUDate(instant), status);
+    calendar->add(field, amount, status);
+    const UDate result = calendar->getTime(status);
+    if (U_FAILURE(status))
+        return std::nullopt;
+    return fromUDate(result);
+}
+
+} // namespace
+
+std::optional<Instant> GregorianCalendar::addDays(Instant instant, int days) const
+{
+    return addField(m_zoneId, m_firstWeekday, instant, UCAL_DATE, days);
+}
+
+std::optional<Instant> GregorianCalendar::addMonths(Instant instant, int months) const
+{
+    return addField(m_zoneId, m_firstWeekday, instant, UCAL_MONTH, months);
+}
+
+bool GregorianCalendar::sameDay(Instant a, Instant b) const
+{
+    const Fields x = fields(a), y = fields(b);
+    return x.year == y.year && x.month == y.month && x.day == y.day;
+}
+
+bool GregorianCalendar::sameMonth(Instant a, Instant b) const
+{
+    const Fields x = fields(a), y = fields(b);
+    return x.year == y.year && x.month == y.month;
+}
+
+std::optional<Instant> GregorianCalendar::nextTime(Instant dayStart, int hour, int minute, int second) const
+{
+    if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59)
+        return std::nullopt;
+    icu::Calendar *calendar = calendarFor(m_zoneId, m_firstWeekday);
+    if (!calendar)
+        return std::nullopt;
+    const Fields first = fields(dayStart);
+    // The wanted time on the day of `dayStart` may already be past; the next day then has it (or,
+    // where that whole day was skipped, the one after).
+    for (int offset = 0; offset < 3; ++offset) {
+        UErrorCode status = U_ZERO_ERROR;
+        calendar->clear();
+        calendar->setSkippedWallTimeOption(UCAL_WALLTIME_NEXT_VALID);
+        calendar->set(UCAL_EXTENDED_YEAR, first.year);
+        calendar->set(UCAL_MONTH, first.month - 1);
+        calendar->set(UCAL_DATE, first.day + offset);
+        calendar->set(UCAL_HOUR_OF_DAY, hour);
+        calendar->set(UCAL_MINUTE, minute);
+        calendar->set(UCAL_SECOND, second);
+        const UDate result = calendar->getTime(status);
+        calendar->setSkippedWallTimeOption(UCAL_WALLTIME_LAST);
+        if (U_FAILURE(status))
+            return std::nullopt;
+        if (fromUDate(result) >= dayStart)
+            return fromUDate(result);
+    }
+    return std::nullopt;
+}
+
+namespace dates {
+
+QStringList shortWeekdayNames()
+{
+    const icu::Locale locale = icu::Locale::getDefault();
+    auto &names = caches().weekdayNames;
+    const std::u16string localeKey = key(localeName(locale));
+    if (const auto found = names.find(localeKey); found != names.end())
+        return found->second;
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::DateFormatSymbols symbols(locale, status);
+    int32_t count = 0;
+    const icu::UnicodeString *weekdays =
+        symbols.getWeekdays(count, icu::DateFormatSymbols::STANDALONE, icu::DateFormatSymbols::ABBREVIATED);
+    QStringList result;
+    // ICU's array starts with an empty entry, then Sunday … Saturday.
+    if (U_SUCCESS(status) && weekdays && count >= 8) {
+        for (int i = UCAL_SUNDAY; i <= UCAL_SATURDAY; ++i)
+            result.append(fromIcu(weekdays[i]));
+    } else {
+        result = {QStringLiteral("Sun"), QStringLiteral("Mon"), QStringLiteral("Tue"), QStringLiteral("Wed"),
+                  QStringLiteral("Thu"), QStringLiteral("Fri"), QStringLiteral("Sat")};
+    }
+    if (names.size() >= maxCacheEntries)
+        names.clear();
+    names.emplace(localeKey, result);
+    return result;
+}
+
+QString formatLocal(Instant instant, bool allDay, const QString &zoneId)
+{
+    icu::SimpleDateFormat *format = localFormatter(allDay, zoneId);
+    if (!format)
+        return {};
+    icu::UnicodeString text;
+    format->format(toUDate(instant), text);
+    return fromIcu(text);
+}
+
+std::optional<Instant> parseLocal(QStringView text, bool allDay, const QString &zoneId)
+{
+    if (text.isEmpty())
+        return std::nullopt;
+    icu::SimpleDateFormat *format = localFormatter(allDay, zoneId);
+    if (!format)
+        return std::nullopt;
+    const icu::UnicodeString input = toIcu(text);
+    icu::ParsePosition position(0);
+    const UDate parsed = format->parse(input, position);
+    if (position.getErrorIndex() >= 0 || position.getIndex() != input.length())
+        return std::nullopt;
+    // ICU accepts single-digit fields and may move a skipped local time; only a text that formats
+    // back identically names an existing local time in canonical form.
+    icu::UnicodeString back;
+    format->format(parsed, back);
+    if (back != input)
+        return std::nullopt;
+    const Instant instant = fromUDate(parsed);
+    if (allDay) {
+        icu::SimpleDateFormat *timed = localFormatter(false, zoneId);
+        icu::UnicodeString midnight;
+        if (!timed || timed->format(parsed, midnight) != input + icu::UnicodeString(u"T00:00"))
+            return std::nullopt;
+    }
+    return instant;
+}
+
+QString formatTemplate(Instant instant, const QString &skeleton, const QString &zoneId, const QString &locale)
+{
+    const icu::Locale icuLocale = localeFor(locale);
+    const QString name = localeName(icuLocale);
+    icu::DateTimePatternGenerator *generator =
+        cached(caches().generators, key(name), [&]() -> std::unique_ptr<icu::DateTimePatternGenerator> {
+            UErrorCode status = U_ZERO_ERROR;
+            std::unique_ptr<icu::DateTimePatternGenerator> made(
+                icu::DateTimePatternGenerator::createInstance(icuLocale, status));
+            return U_SUCCESS(status) ? std::move(made) : nullptr;
+        });
+    if (!generator)
+        return {};
+    // The best pattern is cached with the formatter: the skeleton is part of the formatter's key.
+    icu::SimpleDateFormat *format = cached(
+        caches().formats, key({QStringLiteral("skeleton"), skeleton, resolvedZoneId(zoneId), name}),
+        [&]() -> std::unique_ptr<icu::SimpleDateFormat> {
+            UErrorCode status = U_ZERO_ERROR;
+            const icu::UnicodeString pattern = generator->getBestPattern(toIcu(skeleton), status);
+            if (U_FAILURE(status))
+                return nullptr;
+            auto made = std::make_unique<icu::SimpleDateFormat>(pattern, icuLocale, status);
+            if (U_FAILURE(status))
+                return nullptr;
+            made->setTimeZone(zoneOrUtc(zoneId));
+            return made;
+        });
+    if (!format)
+        return {};
+    icu::UnicodeString text;
+    format->format(toUDate(instant), text);
+    return fromIcu(text);
+}
+
+} // namespace dates
+
+namespace calendarDates {
+
+GregorianCalendar calendar(const QString &zone, qint64 weekStart)
+{
+    // Week start 0 is Sunday … 6 Saturday, 7 Sunday again; negative values wrap the same way.
+    const int weekday = int(((weekStart % 7) + 7) % 7) + 1;
+    return GregorianCalendar(zone, weekday);
+}
+
+Instant monthStart(const QString &zone, qint64 weekStart, Instant date)
+{
+    const GregorianCalendar cal = calendar(zone, weekStart);
+    const GregorianCalendar::Fields day = cal.fields(date);
+    return cal.date(day.year, day.month, 1).value_or(date);
+}
+
+QList<Instant> days(const QString &zone, qint64 weekStart, Instant date)
+{
+    const GregorianCalendar cal = calendar(zone, weekStart);
+    const Instant start = monthStart(zone, weekStart, date);
+    const int lead = (cal.fields(start).weekday - cal.firstWeekday() + 7) % 7;
+    const Instant first = cal.addDays(start, -lead).value_or(start);
+    QList<Instant> result;
+    result.reserve(42);
+    for (int i = 0; i < 42; ++i) {
+        if (const std::optional<Instant> day = cal.addDays(first, i))
+            result.append(*day);
+    }
+    return result;
+}
+
+QStringList weekdayLabels(const QString &zone, qint64 weekStart)
+{
+    const GregorianCalendar cal = calendar(zone, weekStart);
+    const QStringList names = dates::shortWeekdayNames();
+    QStringList result;
+    for (int i = 0; i < 7; ++i)
+        result.append(names.value((cal.firstWeekday() - 1 + i) % 7));
+    return result;
+}
+
+} // namespace calendarDates
