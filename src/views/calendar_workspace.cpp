@@ -1,0 +1,469 @@
+#include "calendar_workspace.h"
+
+#include "calendar_agenda_row.h"
+#include "calendar_model.h"
+#include "calendar_month_view.h"
+#include "calendar_style.h"
+#include "event_details_dialog.h"
+#include "preferences.h"
+#include "server_text.h"
+#include "system_time_zone_watcher.h"
+
+#include <QAction>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QPainter>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QShortcut>
+#include <QSplitter>
+#include <QToolBar>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int sidebarMinimumWidth = 220;
+constexpr int sidebarIdealWidth = 260;
+constexpr int sidebarMaximumWidth = 340;
+constexpr int progressPadding = 8;
+constexpr int calendarDotSize = 12;
+
+QLabel *plainLabel(const QString &text, QWidget *parent)
+{
+    auto *label = new QLabel(text, parent);
+    label->setTextFormat(Qt::PlainText);
+    label->setWordWrap(true);
+    return label;
+}
+
+void makeSecondary(QWidget *widget)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::WindowText, calendarStyle::secondaryText(palette));
+    widget->setPalette(palette);
+}
+
+QIcon dotIcon(const QColor &colour)
+{
+    QPixmap pixmap(calendarDotSize, calendarDotSize);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(colour);
+    painter.drawEllipse(QRectF(1, 1, calendarDotSize - 2, calendarDotSize - 2));
+    return QIcon(pixmap);
+}
+
+QLabel *themeIcon(const QString &name, int side, QWidget *parent)
+{
+    auto *image = new QLabel(parent);
+    image->setTextFormat(Qt::PlainText);
+    const QIcon icon = QIcon::fromTheme(name);
+    if (icon.isNull())
+        image->hide();
+    else
+        image->setPixmap(icon.pixmap(side, side));
+    return image;
+}
+
+// A centred "nothing to show" block: icon, title, description.
+QWidget *unavailablePanel(const QString &iconName, const QString &title, QLabel *description, QWidget *parent)
+{
+    auto *panel = new QWidget(parent);
+    auto *layout = new QVBoxLayout(panel);
+    layout->setContentsMargins(16, 24, 16, 24);
+    layout->addWidget(themeIcon(iconName, 40, panel), 0, Qt::AlignHCenter);
+    QLabel *heading = plainLabel(title, panel);
+    heading->setFont(calendarStyle::titleFont(panel->font()));
+    heading->setAlignment(Qt::AlignHCenter);
+    layout->addWidget(heading);
+    description->setParent(panel);
+    description->setAlignment(Qt::AlignHCenter);
+    makeSecondary(description);
+    layout->addWidget(description);
+    return panel;
+}
+
+std::optional<qint64> filterOf(const QListWidgetItem *item)
+{
+    const QVariant id = item->data(Qt::UserRole);
+    if (!id.isValid() || id.toLongLong() == 0)
+        return std::nullopt;
+    return id.toLongLong();
+}
+
+} // namespace
+
+CalendarWorkspace::CalendarWorkspace(CalendarModel &model, NativeClient client, Preferences &preferences,
+                                     QWidget *parent)
+    : QWidget(parent), m_model(model), m_client(std::move(client)), m_preferences(preferences)
+{
+    setObjectName(QStringLiteral("workspace"));
+
+    auto *split = new QSplitter(Qt::Horizontal, this);
+    split->setChildrenCollapsible(false);
+    split->addWidget(buildSidebar());
+    split->addWidget(buildDetail());
+    split->setStretchFactor(0, 0);
+    split->setStretchFactor(1, 1);
+    split->setSizes({sidebarIdealWidth, 4 * sidebarIdealWidth});
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(split);
+
+    connect(&m_model, &CalendarModel::calendarsChanged, this, [this] {
+        rebuildCalendars();
+        refreshTitle();
+        rebuildAgenda();
+    });
+    connect(&m_model, &CalendarModel::selectedCalendarChanged, this, [this] {
+        showFilter();
+        refreshTitle();
+        rebuildAgenda();
+    });
+    connect(&m_model, &CalendarModel::eventsChanged, this, &CalendarWorkspace::rebuildAgenda);
+    connect(&m_model, &CalendarModel::dateChanged, this, &CalendarWorkspace::dateChanged);
+    connect(&m_model, &CalendarModel::zoneChanged, this, [this] {
+        // Only a load or a clear writes the zone, and either already brings the events of the new
+        // month boundaries; no second load for the same change.
+        m_shownMonth = m_model.monthStart();
+        m_zone->setText(serverText::breakable(m_model.zone()));
+        rebuildAgenda();
+    });
+    for (auto signal : {&CalendarModel::noticeChanged, &CalendarModel::loadingChanged, &CalendarModel::errorChanged})
+        connect(&m_model, signal, this, &CalendarWorkspace::refreshStatus);
+
+    connect(&m_preferences, &Preferences::changed, this, &CalendarWorkspace::preferencesChanged);
+    m_zoneWatcher = new SystemTimeZoneWatcher(this);
+    connect(m_zoneWatcher, &SystemTimeZoneWatcher::changed, this, &CalendarWorkspace::reload);
+
+    auto *refreshKey = new QShortcut(QKeySequence::Refresh, this);
+    refreshKey->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(refreshKey, &QShortcut::activated, this, &CalendarWorkspace::reload);
+
+    m_shownMonth = m_model.monthStart();
+    rebuildCalendars();
+    refreshTitle();
+    refreshStatus();
+    rebuildAgenda();
+}
+
+CalendarWorkspace::~CalendarWorkspace() = default;
+
+QWidget *CalendarWorkspace::buildSidebar()
+{
+    auto *sidebar = new QWidget;
+    sidebar->setObjectName(QStringLiteral("sidebar"));
+    sidebar->setMinimumWidth(sidebarMinimumWidth);
+    sidebar->setMaximumWidth(sidebarMaximumWidth);
+
+    m_calendars = new QListWidget(sidebar);
+    m_calendars->setObjectName(QStringLiteral("calendarFilter"));
+    m_calendars->setAccessibleName(tr("Calendar"));
+    m_calendars->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_calendars->setWordWrap(true);
+    m_calendars->setTextElideMode(Qt::ElideNone);
+    m_calendars->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_calendars->setFrameShape(QFrame::NoFrame);
+    connect(m_calendars, &QListWidget::itemSelectionChanged, this, &CalendarWorkspace::filterChosen);
+
+    auto *zoneCaption = plainLabel(tr("Time zone"), sidebar);
+    zoneCaption->setFont(calendarStyle::footnoteFont(font()));
+    m_zone = serverText::label(m_model.zone(), sidebar);
+    m_zone->setObjectName(QStringLiteral("timeZone"));
+    m_zone->setFont(calendarStyle::footnoteFont(font()));
+    m_zone->setAccessibleName(tr("Time zone"));
+    makeSecondary(m_zone);
+
+    auto *settings = new QPushButton(QIcon::fromTheme(QStringLiteral("preferences-system")), tr("Settings"), sidebar);
+    settings->setObjectName(QStringLiteral("settings"));
+    connect(settings, &QPushButton::clicked, this, &CalendarWorkspace::openSettings);
+
+    auto *signOut = new QPushButton(tr("Sign out"), sidebar);
+    signOut->setObjectName(QStringLiteral("signOut"));
+    connect(signOut, &QPushButton::clicked, this, &CalendarWorkspace::signOutRequested);
+
+    auto *zoneRow = new QHBoxLayout;
+    zoneRow->addWidget(zoneCaption, 0, Qt::AlignTop);
+    zoneRow->addWidget(m_zone, 1);
+
+    auto *layout = new QVBoxLayout(sidebar);
+    layout->addWidget(m_calendars, 1);
+    layout->addLayout(zoneRow);
+    layout->addWidget(settings);
+    layout->addWidget(signOut);
+    return sidebar;
+}
+
+QWidget *CalendarWorkspace::buildDetail()
+{
+    auto *detail = new QWidget;
+    detail->setObjectName(QStringLiteral("detail"));
+
+    m_title = plainLabel(tr("Calendar"), detail);
+    m_title->setObjectName(QStringLiteral("detailTitle"));
+    m_title->setFont(calendarStyle::titleFont(font()));
+    m_title->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+
+    m_toolBar = new QToolBar(detail);
+    m_toolBar->setObjectName(QStringLiteral("detailToolBar"));
+    m_toolBar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    m_refresh = m_toolBar->addAction(QIcon::fromTheme(QStringLiteral("view-refresh")), tr("Refresh"));
+    m_refresh->setObjectName(QStringLiteral("refresh"));
+    connect(m_refresh, &QAction::triggered, this, &CalendarWorkspace::reload);
+
+    auto *header = new QHBoxLayout;
+    header->setContentsMargins(16, 8, 8, 0);
+    header->addWidget(m_title, 1);
+    header->addWidget(m_toolBar, 0, Qt::AlignRight | Qt::AlignVCenter);
+
+    auto *content = new QWidget;
+    content->setObjectName(QStringLiteral("detailContent"));
+    auto *list = new QVBoxLayout(content);
+    list->setContentsMargins(16, 0, 16, 16);
+
+    m_monthView = new CalendarMonthView(m_model, calendarStyle::ControlSize::Regular, content);
+    list->addWidget(m_monthView);
+
+    m_notice = new QWidget(content);
+    m_notice->setObjectName(QStringLiteral("notice"));
+    auto *noticeLayout = new QHBoxLayout(m_notice);
+    noticeLayout->addWidget(themeIcon(QStringLiteral("dialog-information"), fontMetrics().height(), m_notice),
+                            0, Qt::AlignTop);
+    m_noticeText = serverText::label(QString(), m_notice);
+    noticeLayout->addWidget(m_noticeText, 1);
+    list->addWidget(m_notice);
+
+    m_progress = new QProgressBar(content);
+    m_progress->setObjectName(QStringLiteral("progress"));
+    m_progress->setRange(0, 0);
+    m_progress->setTextVisible(false);
+    auto *progressBox = new QVBoxLayout;
+    progressBox->setContentsMargins(progressPadding, progressPadding, progressPadding, progressPadding);
+    progressBox->addWidget(m_progress);
+    list->addLayout(progressBox);
+
+    m_errorText = serverText::label(QString(), content);
+    m_errorText->setObjectName(QStringLiteral("loadErrorText"));
+    m_errorPanel = unavailablePanel(QStringLiteral("network-error"), tr("Couldn’t load your calendar"), m_errorText,
+                                    content);
+    m_errorPanel->setObjectName(QStringLiteral("loadError"));
+    auto *tryAgain = new QPushButton(tr("Try again"), m_errorPanel);
+    tryAgain->setObjectName(QStringLiteral("tryAgain"));
+    connect(tryAgain, &QPushButton::clicked, this, &CalendarWorkspace::reload);
+    m_errorPanel->layout()->addWidget(tryAgain);
+    m_errorPanel->layout()->setAlignment(tryAgain, Qt::AlignHCenter);
+    list->addWidget(m_errorPanel);
+
+    m_agenda = new QWidget(content);
+    m_agenda->setObjectName(QStringLiteral("agenda"));
+    auto *agenda = new QVBoxLayout(m_agenda);
+    agenda->setContentsMargins(0, 0, 0, 0);
+    m_agendaHeader = plainLabel(QString(), m_agenda);
+    m_agendaHeader->setObjectName(QStringLiteral("agendaHeader"));
+    m_agendaHeader->setFont(calendarStyle::headlineFont(font()));
+    agenda->addWidget(m_agendaHeader);
+    m_noEvents = unavailablePanel(QStringLiteral("x-office-calendar"), tr("No events"),
+                                  plainLabel(tr("Enjoy the space, or add something to your day."), nullptr),
+                                  m_agenda);
+    m_noEvents->setObjectName(QStringLiteral("noEvents"));
+    agenda->addWidget(m_noEvents);
+    m_rows = new QVBoxLayout;
+    m_rows->setSpacing(0);
+    agenda->addLayout(m_rows);
+    list->addWidget(m_agenda);
+    list->addStretch(1);
+
+    auto *scroll = new QScrollArea(detail);
+    scroll->setObjectName(QStringLiteral("detailScroll"));
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->setWidget(content);
+
+    auto *layout = new QVBoxLayout(detail);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addLayout(header);
+    layout->addWidget(scroll, 1);
+    return detail;
+}
+
+void CalendarWorkspace::setEditHandler(std::function<void(const CalendarEvent &)> handler)
+{
+    m_editHandler = std::move(handler);
+}
+
+void CalendarWorkspace::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (!m_appeared) {
+        m_appeared = true;
+        reload();
+    }
+}
+
+void CalendarWorkspace::reload()
+{
+    // The model keeps only the newest load's results, so overlapping loads are harmless; the task
+    // finishes on its own when dropped here.
+    m_model.load(m_client);
+}
+
+void CalendarWorkspace::rebuildCalendars()
+{
+    const QSignalBlocker blocker(m_calendars);
+    m_calendars->clear();
+
+    auto *heading = new QListWidgetItem(tr("Calendars"), m_calendars);
+    heading->setFlags(Qt::ItemIsEnabled);
+    heading->setFont(calendarStyle::captionFont(font()));
+    heading->setForeground(calendarStyle::secondaryText(palette()));
+
+    auto *all = new QListWidgetItem(QIcon::fromTheme(QStringLiteral("x-office-calendar")), tr("All calendars"),
+                                    m_calendars);
+    all->setData(Qt::UserRole, QVariant());
+
+    for (const TeamCalendar &calendar : m_model.calendars()) {
+        const QColor colour = calendarStyle::hueColor(calendar.hue);
+        auto *item = new QListWidgetItem(dotIcon(colour), serverText::breakable(calendar.name), m_calendars);
+        item->setData(Qt::UserRole, QVariant::fromValue(calendar.id));
+        item->setData(Qt::AccessibleTextRole, calendar.name);
+        item->setData(Qt::DecorationPropertyRole, colour);
+        item->setToolTip(calendar.name);
+    }
+    showFilter();
+}
+
+void CalendarWorkspace::showFilter()
+{
+    const QSignalBlocker blocker(m_calendars);
+    const std::optional<qint64> selected = m_model.selectedCalendar();
+    for (int row = 1; row < m_calendars->count(); ++row) {
+        QListWidgetItem *item = m_calendars->item(row);
+        if (filterOf(item) == selected) {
+            m_calendars->setCurrentItem(item);
+            return;
+        }
+    }
+    // A chosen calendar that is no longer loaded keeps filtering; no row shows it.
+    m_calendars->clearSelection();
+}
+
+void CalendarWorkspace::filterChosen()
+{
+    const QList<QListWidgetItem *> chosen = m_calendars->selectedItems();
+    if (chosen.isEmpty())
+        return;
+    m_model.setSelectedCalendar(filterOf(chosen.first()));
+}
+
+void CalendarWorkspace::dateChanged()
+{
+    const Instant month = m_model.monthStart();
+    if (month != m_shownMonth) {
+        m_shownMonth = month;
+        reload();
+    }
+    rebuildAgenda();
+}
+
+void CalendarWorkspace::refreshTitle()
+{
+    QString title = tr("Calendar");
+    const std::optional<qint64> selected = m_model.selectedCalendar();
+    if (selected) {
+        for (const TeamCalendar &calendar : m_model.calendars()) {
+            if (calendar.id == *selected) {
+                title = calendar.name;
+                break;
+            }
+        }
+    }
+    m_title->setText(serverText::breakable(title));
+    m_title->setAccessibleName(title);
+}
+
+void CalendarWorkspace::refreshStatus()
+{
+    m_noticeText->setText(serverText::breakable(m_model.notice()));
+    m_noticeText->setAccessibleName(m_model.notice());
+    m_notice->setVisible(!m_model.notice().isEmpty());
+    m_progress->setVisible(m_model.loading());
+    const bool failed = !m_model.error().isEmpty();
+    m_errorText->setText(serverText::breakable(m_model.error()));
+    m_errorText->setAccessibleName(m_model.error());
+    m_errorPanel->setVisible(failed);
+    m_agenda->setVisible(!failed);
+}
+
+void CalendarWorkspace::rebuildAgenda()
+{
+    while (QLayoutItem *item = m_rows->takeAt(0)) {
+        delete item->widget();
+        delete item;
+    }
+    m_agendaHeader->setText(m_model.display(m_model.date(), QStringLiteral("EEEE d MMMM")));
+    const QList<CalendarEvent> events = m_model.dayEvents(m_model.date());
+    m_noEvents->setVisible(events.isEmpty());
+    for (const CalendarEvent &event : events) {
+        auto *row = new CalendarAgendaRow(m_model, event, m_agenda);
+        connect(row, &CalendarAgendaRow::clicked, this, [this, row] { inspect(row->calendarEvent()); });
+        m_rows->addWidget(row);
+    }
+}
+
+void CalendarWorkspace::preferencesChanged()
+{
+    if (m_model.zone() != CalendarModel::preferredZone(m_preferences))
+        reload();
+}
+
+void CalendarWorkspace::inspect(const CalendarEvent &event)
+{
+    if (m_details) {
+        if (m_details->calendarEvent().id == event.id) {
+            m_details->raise();
+            return;
+        }
+        m_details->close();
+    }
+    m_pendingEdit.reset();
+    auto *details = new EventDetailsDialog(m_model, m_client, event, bool(m_editHandler), this);
+    details->setAttribute(Qt::WA_DeleteOnClose);
+    connect(details, &EventDetailsDialog::editRequested, this, [this, event] { m_pendingEdit = event; });
+    connect(details, &QDialog::finished, this, &CalendarWorkspace::detailsClosed);
+    m_details = details;
+    details->open();
+}
+
+void CalendarWorkspace::detailsClosed()
+{
+    if (!m_pendingEdit || !m_editHandler)
+        return;
+    const CalendarEvent event = *std::exchange(m_pendingEdit, std::nullopt);
+    m_editHandler(event);
+}
+
+void CalendarWorkspace::openSettings()
+{
+    auto *dialog = new QDialog(this);
+    dialog->setObjectName(QStringLiteral("settingsDialog"));
+    dialog->setWindowTitle(tr("Settings"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    auto *form = new QFormLayout;
+    form->addRow(tr("Time zone"), serverText::label(m_model.zone(), dialog));
+    auto *buttons = new QDialogButtonBox(dialog);
+    buttons->addButton(tr("Done"), QDialogButtonBox::AcceptRole);
+    connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
+    auto *layout = new QVBoxLayout(dialog);
+    layout->addLayout(form);
+    layout->addWidget(buttons);
+    dialog->open();
+}
