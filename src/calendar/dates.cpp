@@ -145,6 +145,10 @@ icu::SimpleDateFormat *formatterFor(const QString &pattern, const QString &zoneI
                       auto format = std::make_unique<icu::SimpleDateFormat>(toIcu(pattern), locale, status);
                       if (U_FAILURE(status))
                           return nullptr;
+                      // A repeated local time reads as its first instant, as the calendar's days begin.
+                      std::unique_ptr<icu::Calendar> calendar(format->getCalendar()->clone());
+                      calendar->setRepeatedWallTimeOption(UCAL_WALLTIME_FIRST);
+                      format->adoptCalendar(calendar.release());
                       format->setTimeZone(zoneOrUtc(zoneId));
                       format->setLenient(false);
                       return format;
@@ -270,15 +274,17 @@ Instant GregorianCalendar::startOfDay(Instant instant) const
 
 namespace {
 
-std::optional<Instant> addField(const QString &zoneId, int firstWeekday, Instant instant, UCalendarDateFields field,
-                                int amount)
+// About 270,000 years of days: far beyond any date, well within ICU's field range.
+constexpr qint64 maxDayOffset = 100'000'000;
+
+std::optional<Instant> addMonthsTo(const QString &zoneId, int firstWeekday, Instant instant, int months)
 {
     icu::Calendar *calendar = calendarFor(zoneId, firstWeekday);
     if (!calendar)
         return std::nullopt;
     UErrorCode status = U_ZERO_ERROR;
     calendar->setTime(toUDate(instant), status);
-    calendar->add(field, amount, status);
+    calendar->add(UCAL_MONTH, months, status);
     const UDate result = calendar->getTime(status);
     if (U_FAILURE(status))
         return std::nullopt;
@@ -289,12 +295,34 @@ std::optional<Instant> addField(const QString &zoneId, int firstWeekday, Instant
 
 std::optional<Instant> GregorianCalendar::addDays(Instant instant, int days) const
 {
-    return addField(m_zoneId, m_firstWeekday, instant, UCAL_DATE, days);
+    // ICU's own add() counts days of 24 hours and only corrects for daylight-saving shifts, so it
+    // lands on the wrong date after a zone skipped a whole day; the date fields are moved instead.
+    icu::Calendar *calendar = calendarFor(m_zoneId, m_firstWeekday);
+    if (!calendar)
+        return std::nullopt;
+    UErrorCode status = U_ZERO_ERROR;
+    calendar->setTime(toUDate(instant), status);
+    const UCalendarDateFields kept[] = {UCAL_EXTENDED_YEAR, UCAL_MONTH,  UCAL_DATE,       UCAL_HOUR_OF_DAY,
+                                        UCAL_MINUTE,        UCAL_SECOND, UCAL_MILLISECOND};
+    int32_t values[std::size(kept)];
+    for (std::size_t i = 0; i < std::size(kept); ++i)
+        values[i] = calendar->get(kept[i], status);
+    const qint64 day = qint64(values[2]) + days;
+    if (U_FAILURE(status) || day < -maxDayOffset || day > maxDayOffset)
+        return std::nullopt;
+    values[2] = int32_t(day);
+    calendar->clear();
+    for (std::size_t i = 0; i < std::size(kept); ++i)
+        calendar->set(kept[i], values[i]);
+    const UDate result = calendar->getTime(status);
+    if (U_FAILURE(status))
+        return std::nullopt;
+    return fromUDate(result);
 }
 
 std::optional<Instant> GregorianCalendar::addMonths(Instant instant, int months) const
 {
-    return addField(m_zoneId, m_firstWeekday, instant, UCAL_MONTH, months);
+    return addMonthsTo(m_zoneId, m_firstWeekday, instant, months);
 }
 
 bool GregorianCalendar::sameDay(Instant a, Instant b) const
@@ -466,9 +494,11 @@ QList<Instant> days(const QString &zone, qint64 weekStart, Instant date)
     const Instant first = cal.addDays(start, -lead).value_or(start);
     QList<Instant> result;
     result.reserve(42);
+    // Each cell is the start of its day: where the 1st's midnight is skipped, the other days still
+    // begin at midnight rather than at the 1st's later time of day.
     for (int i = 0; i < 42; ++i) {
         if (const std::optional<Instant> day = cal.addDays(first, i))
-            result.append(*day);
+            result.append(cal.startOfDay(*day));
     }
     return result;
 }

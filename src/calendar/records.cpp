@@ -65,12 +65,15 @@ bool isPlainInteger(const char *text, qsizetype size)
     return std::memcmp(digits, negative ? maxNegative : maxPositive, maxDigits) <= 0;
 }
 
-// Qt's parser stores an integral floating-point text (1.0, 1e3) as an integer and rounds texts
-// beyond 64 bits, so a decoded value cannot tell whether its text was an integer. Every number text
-// that is not a plain 64-bit integer is therefore replaced by an empty array before parsing: every
-// number this module reads is an integer, so such a text then fails where it is read and is ignored
-// in members that are not read. The input is copied only when such a number occurs.
-QByteArray withPlainNumbersOnly(const QByteArray &json)
+bool isNumberCharacter(char c) { return isDigit(c) || c == '-' || c == '+' || c == '.' || c == 'e' || c == 'E'; }
+
+// Qt's parser stores an integral floating-point text (1.0, 1e3) as an integer, rounds texts beyond
+// 64 bits, and accepts some texts that are no JSON numbers ("1.", "01"), so a decoded value cannot
+// tell whether its text was an integer. The number texts are therefore checked first: a malformed
+// one refuses the document, and one that is not a plain 64-bit integer is replaced by an empty
+// array. Every number this module reads is an integer, so such a text then fails where it is read
+// and is ignored in members that are not read. The input is copied only when such a number occurs.
+std::optional<QByteArray> withPlainNumbersOnly(const QByteArray &json)
 {
     const char *data = json.constData();
     const qsizetype size = json.size();
@@ -85,12 +88,10 @@ QByteArray withPlainNumbersOnly(const QByteArray &json)
                     ++i;
             }
             ++i;
-        } else if (c == '-' || isDigit(c)) {
+        } else if (isNumberCharacter(c) && c != 'e' && c != 'E') {
             const qsizetype length = numberLength(data + i, size - i);
-            if (length == 0) {
-                ++i;
-                continue;
-            }
+            if (length == 0 || (i + length < size && isNumberCharacter(data[i + length])))
+                return std::nullopt;
             if (!isPlainInteger(data + i, length)) {
                 rewritten.append(data + copied, i - copied);
                 rewritten.append("[]");
@@ -109,8 +110,11 @@ QByteArray withPlainNumbersOnly(const QByteArray &json)
 
 bool parseObject(const QByteArray &json, QJsonObject &out)
 {
+    const std::optional<QByteArray> checked = withPlainNumbersOnly(json);
+    if (!checked)
+        return false;
     QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(withPlainNumbersOnly(json), &error);
+    const QJsonDocument document = QJsonDocument::fromJson(*checked, &error);
     if (error.error != QJsonParseError::NoError || !document.isObject())
         return false;
     out = document.object();

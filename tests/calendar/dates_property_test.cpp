@@ -1,0 +1,154 @@
+#include "dates.h"
+#include "records.h"
+
+#include <QRandomGenerator>
+#include <QTest>
+
+#include <chrono>
+
+// Random instants in zones with unusual clock changes: half-hour shifts (Lord Howe), a skipped
+// day (Apia, 30 December 2011), midnight changes (São Paulo, Havana) and the ordinary ones.
+class DatesPropertyTest : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void formatThenParseRoundTrips_data();
+    void formatThenParseRoundTrips();
+    void gridsAreFortyTwoConsecutiveDays_data();
+    void gridsAreFortyTwoConsecutiveDays();
+
+private:
+    QRandomGenerator m_random;
+};
+
+namespace {
+
+using namespace std::chrono;
+
+const QStringList zonesUnderTest = {"Europe/Madrid",     "America/New_York", "Australia/Lord_Howe", "Pacific/Apia",
+                                    "America/Sao_Paulo", "America/Havana",   "Asia/Kolkata",        "UTC"};
+
+// Clock changes: Madrid, New York, Lord Howe, Apia (three in 2011), São Paulo, Havana.
+constexpr qint64 changes[] = {1743296400, 1761440400, 1741503600, 1762063200, 1743865200,
+                              1759591800, 1301752800, 1316872800, 1325239200, 1518919200,
+                              1541300400, 1741496400, 1762059600};
+
+// 1950 to 2100: after the local mean times whose offsets had seconds.
+constexpr qint64 earliest = -631152000, latest = 4102444800;
+
+Instant randomInstant(QRandomGenerator &random)
+{
+    return Instant(milliseconds(random.bounded(earliest * 1000, latest * 1000)));
+}
+
+year_month_day civil(const GregorianCalendar::Fields &fields)
+{
+    return year{fields.year} / month{unsigned(fields.month)} / day{unsigned(fields.day)};
+}
+
+} // namespace
+
+void DatesPropertyTest::init()
+{
+    m_random.seed(20111230);
+}
+
+void DatesPropertyTest::formatThenParseRoundTrips_data()
+{
+    QTest::addColumn<QString>("zone");
+    for (const QString &zone : zonesUnderTest)
+        QTest::newRow(qPrintable(zone)) << zone;
+}
+
+void DatesPropertyTest::formatThenParseRoundTrips()
+{
+    QFETCH(QString, zone);
+    const GregorianCalendar calendar(zone, 1);
+    int repeated = 0;
+    for (int i = 0; i < 1500; ++i) {
+        const Instant instant = randomInstant(m_random);
+        const QString text = dates::formatLocal(instant, false, zone);
+        const std::optional<Instant> parsed = dates::parseLocal(text, false, zone);
+        QVERIFY2(parsed, qPrintable(text));
+        const Instant minute = floor<minutes>(instant);
+        if (*parsed != minute) {
+            // Only the other instant of a repeated local time may come back.
+            QCOMPARE(dates::formatLocal(*parsed, false, zone), text);
+            ++repeated;
+        }
+
+        const QString dayText = dates::formatLocal(instant, true, zone);
+        const std::optional<Instant> dayParsed = dates::parseLocal(dayText, true, zone);
+        const Instant dayStart = calendar.startOfDay(instant);
+        if (dates::formatLocal(dayStart, false, zone).endsWith(QStringLiteral("T00:00")))
+            QCOMPARE(dayParsed, std::optional<Instant>(dayStart));
+        else
+            QVERIFY2(!dayParsed, qPrintable(dayText)); // that day's midnight was skipped
+    }
+    QVERIFY(repeated < 15);
+
+    // Every minute around each clock change of the zones under test round-trips too.
+    for (const qint64 change : changes) {
+        for (Instant instant = instantFromSeconds(change) - hours(2); instant < instantFromSeconds(change) + hours(2);
+             instant += minutes(1)) {
+            const QString text = dates::formatLocal(instant, false, zone);
+            const std::optional<Instant> parsed = dates::parseLocal(text, false, zone);
+            QVERIFY2(parsed, qPrintable(text));
+            QCOMPARE(dates::formatLocal(*parsed, false, zone), text);
+        }
+    }
+}
+
+void DatesPropertyTest::gridsAreFortyTwoConsecutiveDays_data()
+{
+    formatThenParseRoundTrips_data();
+}
+
+void DatesPropertyTest::gridsAreFortyTwoConsecutiveDays()
+{
+    QFETCH(QString, zone);
+    QList<Instant> dates;
+    for (int i = 0; i < 80; ++i)
+        dates.append(randomInstant(m_random));
+    dates.append(*dates::parseLocal(QStringLiteral("2011-12-15"), true, QStringLiteral("UTC")));
+    dates.append(*dates::parseLocal(QStringLiteral("2018-11-15"), true, QStringLiteral("UTC")));
+
+    for (const Instant date : dates) {
+        const qint64 weekStart = m_random.bounded(-20, 20);
+        const GregorianCalendar calendar = calendarDates::calendar(zone, weekStart);
+        const QList<Instant> days = calendarDates::days(zone, weekStart, date);
+        QCOMPARE(days.size(), 42);
+        QCOMPARE(calendar.fields(days.first()).weekday, calendar.firstWeekday());
+        QCOMPARE(calendar.startOfDay(days.first()), days.first());
+        const year_month_day first = civil(calendar.fields(days.first()));
+        QVERIFY(calendar.sameMonth(calendarDates::monthStart(zone, weekStart, date), date));
+
+        for (qsizetype i = 0; i < days.size(); ++i) {
+            const year_month_day expected = sys_days(first) + std::chrono::days(i);
+            const year_month_day shown = civil(calendar.fields(days[i]));
+            if (shown != expected) {
+                // Only a local date the zone skipped entirely may be missing; its cell holds the
+                // start of the next day.
+                QVERIFY(!calendar.date(int(expected.year()), int(unsigned(expected.month())),
+                                       int(unsigned(expected.day()))));
+                QCOMPARE(shown, year_month_day(sys_days(expected) + std::chrono::days(1)));
+                continue;
+            }
+            QCOMPARE(days[i], calendar.startOfDay(days[i]));
+
+            // An event covering exactly this day occurs on it and on no neighbour.
+            if (i + 1 < days.size() && days[i + 1] != days[i]) {
+                CalendarEvent event;
+                event.start = secondsSinceEpoch(days[i]);
+                event.end = secondsSinceEpoch(days[i + 1]);
+                QVERIFY(event.occurs(days[i], calendar));
+                QVERIFY(event.occurs(days[i + 1] - seconds(1), calendar));
+                QVERIFY(!event.occurs(days[i + 1], calendar));
+                QVERIFY(!event.occurs(days[i] - seconds(1), calendar));
+            }
+        }
+    }
+}
+
+QTEST_GUILESS_MAIN(DatesPropertyTest)
+#include "dates_property_test.moc"
