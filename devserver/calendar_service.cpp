@@ -1,0 +1,319 @@
+#include "calendar_service.h"
+
+#include "dates.h"
+#include "recurrence.h"
+
+#include <QStringList>
+
+#include <algorithm>
+#include <map>
+
+namespace {
+// The client asks for a 42-day grid; a year is plenty and keeps series expansion bounded.
+constexpr qint64 longestRangeDays = 366;
+constexpr qint64 longestEventMinutes = 366 * 24 * 60;
+constexpr qsizetype longestTitle = 500;
+constexpr qsizetype longestText = 10'000;
+constexpr qsizetype mostAttendees = 50;
+
+const QStringList statuses = {QStringLiteral("confirmed"), QStringLiteral("tentative"), QStringLiteral("cancelled")};
+
+[[noreturn]] void refuse(int status, const QString &message) { throw Refused(status, message); }
+
+LocalDateTime startOf(const StoredEvent &e) { return *LocalDateTime::parse(e.startLocal, e.allDay); }
+LocalDateTime endOf(const StoredEvent &e) { return *LocalDateTime::parse(e.endLocal, e.allDay); }
+
+QString describe(const LocalDateTime &t) { return t.text(false).replace(QLatin1Char('T'), QLatin1Char(' ')); }
+
+// The event's times checked and settled; `warning` says what was adjusted.
+struct Schedule {
+    QString startLocal, endLocal;
+    QString warning;
+};
+
+Schedule checkedSchedule(const QString &startText, const QString &endText, bool allDay, const QString &tz)
+{
+    if (!zones::isKnown(tz))
+        refuse(422, QStringLiteral("Choose a known time zone."));
+    const auto start = LocalDateTime::parse(startText, allDay);
+    const auto end = LocalDateTime::parse(endText, allDay);
+    const QString form = allDay ? QStringLiteral("YYYY-MM-DD") : QStringLiteral("YYYY-MM-DDTHH:MM");
+    if (!start)
+        refuse(422, QStringLiteral("The start must be written as %1.").arg(form));
+    if (!end)
+        refuse(422, QStringLiteral("The end must be written as %1.").arg(form));
+    Schedule schedule{start->text(allDay), end->text(allDay), {}};
+    if (allDay) {
+        if (!(*start < *end))
+            refuse(422, QStringLiteral("An all-day event ends on a later day than it starts."));
+        if (end->minutesSince(*start) > longestEventMinutes)
+            refuse(422, QStringLiteral("An event can last at most a year."));
+        return schedule;
+    }
+    QStringList notes;
+    std::optional<Instant> instants[2];
+    int index = 0;
+    for (const LocalDateTime &point : {*start, *end}) {
+        const PlacedTime placed = placeLocal(point, tz);
+        if (placed.fit == PlacedTime::Fit::Skipped)
+            refuse(422, QStringLiteral("%1 doesn’t exist in %2: the clocks skip that time. Choose another time.")
+                            .arg(describe(point), tz));
+        if (placed.fit == PlacedTime::Fit::Repeated)
+            notes << QStringLiteral("%1 happens twice in %2; the earlier one was used.").arg(describe(point), tz);
+        instants[index++] = placed.instant;
+    }
+    if (*instants[1] < *instants[0])
+        refuse(422, QStringLiteral("The event ends before it starts."));
+    if (end->minutesSince(*start) > longestEventMinutes)
+        refuse(422, QStringLiteral("An event can last at most a year."));
+    schedule.warning = notes.join(QLatin1Char(' '));
+    return schedule;
+}
+
+void checkTexts(const QString &title, const QString &location, const QString &notes)
+{
+    if (title.trimmed().isEmpty())
+        refuse(422, QStringLiteral("Give the event a title."));
+    if (title.size() > longestTitle)
+        refuse(422, QStringLiteral("The title is too long."));
+    if (location.size() > longestText || notes.size() > longestText)
+        refuse(422, QStringLiteral("The location or the notes are too long."));
+}
+
+StoredCalendar writableCalendar(const Store &store, const StoredUser &user, qint64 calendarId)
+{
+    for (const auto &calendar : store.calendars(user.id)) {
+        if (calendar.id != calendarId)
+            continue;
+        if (!calendar.writable)
+            refuse(403, QStringLiteral("%1 is read-only.").arg(calendar.name));
+        return calendar;
+    }
+    refuse(422, QStringLiteral("That calendar doesn’t exist."));
+}
+
+std::optional<SavedEvent> saved(qint64 id, const QString &warning)
+{
+    SavedEvent result;
+    result.id = id;
+    if (!warning.isEmpty())
+        result.warning = warning;
+    return result;
+}
+} // namespace
+
+Refused::Refused(int status, QString message)
+    : std::runtime_error(message.toStdString()), m_status(status), m_message(std::move(message))
+{
+}
+
+CalendarEvent listedEvent(const StoredEvent &e, const LocalDateTime &start, bool repeating, const StoredCalendar &calendar)
+{
+    CalendarEvent row;
+    row.id = e.id;
+    row.calendar_id = e.calendarId;
+    row.status = e.status;
+    row.title = e.title;
+    row.location = e.location;
+    row.notes = e.notes;
+    row.all_day = e.allDay;
+    row.tz = e.tz;
+    row.recurring = repeating;
+    row.writable = calendar.writable;
+    row.calendar_name = calendar.name;
+    row.occurrence = repeating ? start.text(e.allDay) : QString();
+    if (e.allDay) {
+        const LocalDateTime end = start.plusDays(int(endOf(e).minutesSince(startOf(e)) / 1440));
+        row.start_local = row.day_start = start.text(true);
+        row.end_local = row.day_end = end.text(true);
+        row.start = secondsSinceEpoch(placeLocal(start, e.tz).instant);
+        row.end = secondsSinceEpoch(placeLocal(end, e.tz).instant);
+    } else {
+        // Occurrences keep the wall-clock start and length of the series in its own zone.
+        const PlacedTime first = placeLocal(start, e.tz);
+        const PlacedTime last = placeLocal(start.plusMinutes(endOf(e).minutesSince(startOf(e))), e.tz);
+        row.start_local = first.actual.text(false);
+        row.end_local = last.actual.text(false);
+        row.start = secondsSinceEpoch(first.instant);
+        row.end = std::max(row.start, secondsSinceEpoch(last.instant));
+    }
+    return row;
+}
+
+CalendarService::CalendarService(Store &store) : m_store(store) {}
+
+CalendarSession CalendarService::session(const StoredUser &user) const
+{
+    CalendarSession session;
+    session.week_start = user.weekStart;
+    session.zone = user.zone;
+    session.default_calendar_id = user.defaultCalendarId;
+    for (const auto &calendar : m_store.calendars(user.id))
+        session.calendars.append({calendar.id, calendar.name, calendar.hue, calendar.writable});
+    return session;
+}
+
+CalendarEvents CalendarService::events(const StoredUser &user, const QString &from, const QString &to,
+                                       const QString &zone) const
+{
+    const auto first = LocalDateTime::parse(from, true);
+    const auto last = LocalDateTime::parse(to, true);
+    if (!first || !last)
+        refuse(400, QStringLiteral("Give the range as from=YYYY-MM-DD and to=YYYY-MM-DD."));
+    if (!(*first < *last) || last->minutesSince(*first) > longestRangeDays * 1440)
+        refuse(400, QStringLiteral("The range must end after it starts and span at most a year."));
+    const QString rangeZone = resolvedZone(zone);
+    const qint64 rangeStart = secondsSinceEpoch(placeLocal(*first, rangeZone).instant);
+    const qint64 rangeEnd = secondsSinceEpoch(placeLocal(*last, rangeZone).instant);
+
+    std::map<qint64, StoredCalendar> calendars;
+    std::vector<qint64> ids;
+    for (const auto &calendar : m_store.calendars(user.id)) {
+        calendars[calendar.id] = calendar;
+        ids.push_back(calendar.id);
+    }
+    CalendarEvents result;
+    const auto touches = [&](const CalendarEvent &row) {
+        if (row.all_day)
+            return row.day_start < to && row.day_end > from;
+        if (row.start == row.end)
+            return row.start >= rangeStart && row.start < rangeEnd;
+        return row.start < rangeEnd && row.end > rangeStart;
+    };
+    for (const StoredEvent &e : m_store.events(ids)) {
+        const StoredCalendar &calendar = calendars[e.calendarId];
+        const LocalDateTime start = startOf(e);
+        if (e.rule.isEmpty()) {
+            const CalendarEvent row = listedEvent(e, start, false, calendar);
+            if (touches(row))
+                result.events.append(row);
+            continue;
+        }
+        // Wall-clock window wide enough for any zone offset and the event's own length.
+        const int lengthDays = int(endOf(e).minutesSince(start) / 1440) + 1;
+        for (const LocalDateTime &occurrence :
+             recurrence::starts(e.rule, start, e.allDay, first->plusDays(-2 - lengthDays), last->plusDays(2))) {
+            const CalendarEvent row = listedEvent(e, occurrence, true, calendar);
+            if (touches(row))
+                result.events.append(row);
+        }
+    }
+    std::stable_sort(result.events.begin(), result.events.end(), [](const CalendarEvent &a, const CalendarEvent &b) {
+        return std::tie(a.start, a.id) < std::tie(b.start, b.id);
+    });
+    return result;
+}
+
+SavedEvent CalendarService::create(const StoredUser &user, const CalendarEvent &event)
+{
+    if (event.id != 0)
+        refuse(422, QStringLiteral("A new event has the id 0."));
+    writableCalendar(m_store, user, event.calendar_id);
+    if (!statuses.contains(event.status))
+        refuse(422, QStringLiteral("The status must be confirmed, tentative or cancelled."));
+    checkTexts(event.title, event.location, event.notes);
+    const Schedule schedule = checkedSchedule(event.start_local, event.end_local, event.all_day, event.tz);
+    StoredEvent stored;
+    stored.calendarId = event.calendar_id;
+    stored.status = event.status;
+    stored.title = event.title.trimmed();
+    stored.location = event.location;
+    stored.notes = event.notes;
+    stored.allDay = event.all_day;
+    stored.startLocal = schedule.startLocal;
+    stored.endLocal = schedule.endLocal;
+    stored.tz = event.tz;
+    Store::Transaction transaction(m_store);
+    const qint64 id = m_store.addEvent(stored);
+    transaction.commit();
+    return *saved(id, schedule.warning);
+}
+
+SavedEvent CalendarService::update(const StoredUser &user, qint64 id, const CalendarEvent &event)
+{
+    if (event.id != id)
+        refuse(422, QStringLiteral("The event’s id doesn’t match its address."));
+    auto stored = m_store.event(id);
+    const auto visible = m_store.calendars(user.id);
+    const bool seen = stored && std::any_of(visible.begin(), visible.end(),
+                                            [&](const StoredCalendar &c) { return c.id == stored->calendarId; });
+    if (!seen)
+        refuse(422, QStringLiteral("That event doesn’t exist any more."));
+    writableCalendar(m_store, user, stored->calendarId);
+    writableCalendar(m_store, user, event.calendar_id);
+    if (!statuses.contains(event.status))
+        refuse(422, QStringLiteral("The status must be confirmed, tentative or cancelled."));
+    checkTexts(event.title, event.location, event.notes);
+    Schedule schedule = checkedSchedule(event.start_local, event.end_local, event.all_day, event.tz);
+
+    QStringList warnings;
+    if (!stored->rule.isEmpty() && !event.occurrence.isEmpty()) {
+        // An occurrence was edited: the whole series moves by the same wall-clock shift.
+        const auto nominal = LocalDateTime::parse(event.occurrence, stored->allDay);
+        if (!nominal || recurrence::starts(stored->rule, startOf(*stored), stored->allDay, *nominal, *nominal, 1).empty())
+            refuse(422, QStringLiteral("That occurrence isn’t part of the series."));
+        const CalendarEvent listed = listedEvent(*stored, *nominal, true, {});
+        const auto listedStart = LocalDateTime::parse(listed.start_local, stored->allDay);
+        const auto newStart = LocalDateTime::parse(schedule.startLocal, event.all_day);
+        const auto newEnd = LocalDateTime::parse(schedule.endLocal, event.all_day);
+        const LocalDateTime seriesStart = startOf(*stored).plusMinutes(newStart->minutesSince(*listedStart));
+        const LocalDateTime seriesEnd = seriesStart.plusMinutes(newEnd->minutesSince(*newStart));
+        schedule.startLocal = seriesStart.text(event.all_day);
+        schedule.endLocal = seriesEnd.text(event.all_day);
+        warnings << QStringLiteral("The change applies to every occurrence of this repeating event.");
+    }
+    if (!schedule.warning.isEmpty())
+        warnings << schedule.warning;
+
+    stored->calendarId = event.calendar_id;
+    stored->status = event.status;
+    stored->title = event.title.trimmed();
+    stored->location = event.location;
+    stored->notes = event.notes;
+    stored->allDay = event.all_day;
+    stored->startLocal = schedule.startLocal;
+    stored->endLocal = schedule.endLocal;
+    stored->tz = event.tz;
+    Store::Transaction transaction(m_store);
+    m_store.updateEvent(*stored);
+    transaction.commit();
+    return *saved(id, warnings.join(QLatin1Char(' ')));
+}
+
+SavedEvent CalendarService::saveQuick(const StoredUser &user, const QuickDraft &draft)
+{
+    writableCalendar(m_store, user, draft.calendar_id);
+    checkTexts(draft.title, draft.location, {});
+    if (!draft.repeat.isEmpty() && !recurrence::valid(draft.repeat))
+        refuse(422, QStringLiteral("The repeat rule can’t be used."));
+    if (draft.attendees.size() > mostAttendees)
+        refuse(422, QStringLiteral("Too many attendees."));
+    for (const QString &attendee : draft.attendees)
+        if (attendee.trimmed().isEmpty() || attendee.size() > 200)
+            refuse(422, QStringLiteral("Each attendee needs a name of reasonable length."));
+    const Schedule schedule = checkedSchedule(draft.start_local, draft.end_local, draft.all_day, draft.tz);
+    StoredEvent stored;
+    stored.calendarId = draft.calendar_id;
+    stored.title = draft.title.trimmed();
+    stored.location = draft.location;
+    stored.allDay = draft.all_day;
+    stored.startLocal = schedule.startLocal;
+    stored.endLocal = schedule.endLocal;
+    stored.tz = draft.tz;
+    stored.rule = draft.repeat;
+    stored.attendees = draft.attendees;
+    Store::Transaction transaction(m_store);
+    const qint64 id = m_store.addEvent(stored);
+    transaction.commit();
+    return *saved(id, schedule.warning);
+}
+
+std::optional<CalendarEvent> CalendarService::find(qint64 id) const
+{
+    const auto stored = m_store.event(id);
+    if (!stored)
+        return std::nullopt;
+    StoredCalendar calendar;
+    calendar.id = stored->calendarId;
+    return listedEvent(*stored, startOf(*stored), !stored->rule.isEmpty(), calendar);
+}
