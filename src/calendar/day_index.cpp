@@ -2,7 +2,6 @@
 
 #include <QDate>
 
-
 namespace {
 
 // An event that covers more days than this is checked on every lookup instead of being entered into
@@ -33,13 +32,9 @@ std::optional<QDate> canonicalDate(const QString &text)
 
 } // namespace
 
-// One local day: its start, the instant one calendar day later (the end that occurs() uses), and the
-// starts of the neighbouring days.
+// One local day: the start of the next local day, and the day's key.
 struct DayIndex::Bounds {
-    Instant start;
-    Instant dayLater;
     Instant following;
-    Instant previous;
     std::optional<int> key;
 };
 
@@ -48,21 +43,18 @@ class DayIndex::DayTable {
 public:
     explicit DayTable(const GregorianCalendar &calendar) : m_calendar(calendar) {}
 
-    const Bounds *at(Instant dayStart)
+    std::optional<Bounds> at(Instant dayStart)
     {
         const qint64 id = dayStart.time_since_epoch().count();
         if (auto found = m_days.constFind(id); found != m_days.cend())
-            return found->has_value() ? &found->value() : nullptr;
+            return *found;
         std::optional<Bounds> bounds;
-        const auto later = m_calendar.addDays(dayStart, 1);
-        const auto earlier = m_calendar.addDays(dayStart, -1);
-        if (later && earlier) {
+        if (const auto later = m_calendar.addDays(dayStart, 1)) {
             const auto fields = m_calendar.fields(dayStart);
-            bounds = Bounds{dayStart, *later, m_calendar.startOfDay(*later), m_calendar.startOfDay(*earlier),
-                            dayKey(fields.year, fields.month, fields.day)};
+            bounds = Bounds{m_calendar.startOfDay(*later), dayKey(fields.year, fields.month, fields.day)};
         }
-        auto stored = m_days.insert(id, bounds);
-        return stored->has_value() ? &stored->value() : nullptr;
+        m_days.insert(id, bounds);
+        return bounds;
     }
 
 private:
@@ -116,24 +108,20 @@ std::optional<QList<int>> DayIndex::allDayKeys(const CalendarEvent &event) const
     return keys;
 }
 
-// A timed event occurs on the day starting at S when S + 1 day > start and S < end. Candidates run
-// from the day before the one holding `start` (a day that begins after a skipped midnight can reach
-// past the next day's start) until a day begins at or after `end`.
+// A timed event occurs on the day [S, N) when N > start and S < end: the days from the one holding
+// `start` up to the last one that begins before `end` (none when end <= S of that first day).
 std::optional<QList<int>> DayIndex::timedKeys(const CalendarEvent &event, DayTable &table) const
 {
     const auto keyed = [](qint64 seconds) { return seconds > -keyedSecondsLimit && seconds < keyedSecondsLimit; };
     if (!keyed(event.start) || !keyed(event.end) || event.end - event.start > maxIndexedDays * 86400)
         return std::nullopt;
-    const Bounds *home = table.at(m_calendar.startOfDay(instantFromSeconds(event.start)));
-    if (!home)
-        return std::nullopt;
     QList<int> keys;
-    Instant day = home->previous;
+    Instant day = m_calendar.startOfDay(instantFromSeconds(event.start));
     for (qint64 steps = 0; secondsSinceEpoch(day) < event.end; ++steps) {
-        const Bounds *bounds = table.at(day);
-        if (!bounds || bounds->following <= day || steps > maxIndexedDays + 2)
+        const auto bounds = table.at(day);
+        if (!bounds || bounds->following <= day || steps > maxIndexedDays + 1)
             return std::nullopt;
-        if (secondsSinceEpoch(bounds->dayLater) > event.start && bounds->key)
+        if (secondsSinceEpoch(bounds->following) > event.start && bounds->key)
             keys.append(*bounds->key);
         day = bounds->following;
     }
