@@ -1,0 +1,159 @@
+#include "calendar_app.h"
+
+#include "calendar_model.h"
+#include "calendar_workspace.h"
+#include "event_details_dialog.h"
+#include "clock.h"
+#include "native_session.h"
+#include "native_sign_in_view.h"
+#include "preferences.h"
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QMainWindow>
+#include <QVBoxLayout>
+
+namespace {
+
+const QString productName = QStringLiteral("Teodal Calendar"); // product name, not translated
+const QString windowId = QStringLiteral("calendar");           // window identifier and sign-in icon
+const QColor accent = QColor::fromRgbF(0.78f, 0.22f, 0.29f);
+constexpr QSize minimumContent(780, 650);
+constexpr QSize defaultWindow(1080, 800);
+
+CalendarModel *freshModel(Preferences &preferences, QObject *parent)
+{
+    return new CalendarModel(preferences, std::nullopt, instantNow(), parent);
+}
+
+} // namespace
+
+void CalendarApp::describeApplication()
+{
+    QCoreApplication::setOrganizationName(QStringLiteral("Teodal"));
+    QCoreApplication::setApplicationName(QStringLiteral("Calendar"));
+    QGuiApplication::setApplicationDisplayName(productName);
+    QGuiApplication::setDesktopFileName(QStringLiteral(TEODAL_APPLICATION_ID));
+}
+
+CalendarApp::CalendarApp(Services services, QObject *parent) : QObject(parent), m_services(std::move(services))
+{
+    if (!m_services.preferences)
+        m_services.preferences = std::make_unique<Preferences>();
+    m_model = freshModel(*m_services.preferences, this);
+}
+
+CalendarApp::~CalendarApp()
+{
+    m_window.reset();
+    delete m_model;
+}
+
+NativeConnection &CalendarApp::connection()
+{
+    if (!m_connection) {
+        if (!m_services.secrets)
+            m_services.secrets = makeKeychainSecretStore();
+        if (!m_services.clock)
+            m_services.clock = std::make_unique<SystemClock>();
+        if (!m_services.openUrl)
+            m_services.openUrl = NativeSignInView::desktopOpenUrl();
+        const QString server = m_services.defaultServer.isEmpty() ? QStringLiteral(TEODAL_DEFAULT_SERVER)
+                                                                   : m_services.defaultServer;
+        m_connection = std::make_unique<NativeConnection>(
+            server, NativeConnection::Services{*m_services.preferences, *m_services.secrets, *m_services.clock, {},
+                                               QStringLiteral(TEODAL_APPLICATION_ID)});
+    }
+    return *m_connection;
+}
+
+CalendarModel &CalendarApp::model() const
+{
+    return *m_model;
+}
+
+Preferences &CalendarApp::preferences() const
+{
+    return *m_services.preferences;
+}
+
+QMainWindow *CalendarApp::window()
+{
+    if (!m_window) {
+        NativeConnection &connection = this->connection();
+        m_window = std::make_unique<QMainWindow>();
+        m_window->setObjectName(windowId);
+        m_window->setWindowTitle(tr("Calendar"));
+        m_window->resize(defaultWindow);
+
+        auto *frame = new QWidget;
+        frame->setObjectName(QStringLiteral("content"));
+        frame->setMinimumSize(minimumContent);
+        QPalette tinted = frame->palette();
+        tinted.setColor(QPalette::Highlight, accent);
+        tinted.setColor(QPalette::Link, accent);
+        frame->setPalette(tinted);
+        auto *layout = new QVBoxLayout(frame);
+        layout->setContentsMargins(0, 0, 0, 0);
+        m_window->setCentralWidget(frame);
+
+        connect(&connection, &NativeConnection::clientChanged, this, &CalendarApp::showContent);
+        connect(&connection, &NativeConnection::restoringChanged, this, &CalendarApp::showContent);
+        showContent();
+    }
+    return m_window.get();
+}
+
+void CalendarApp::show()
+{
+    window()->show();
+}
+
+void CalendarApp::signOut()
+{
+    CalendarModel *old = m_model;
+    old->clear();
+    connection().signOut();
+    m_model = freshModel(*m_services.preferences, this);
+    // The workspace being replaced still refers to the old model until its own deferred deletion,
+    // which was queued first.
+    old->deleteLater();
+}
+
+void CalendarApp::showContent()
+{
+    NativeConnection &connection = this->connection();
+    const NativeClient client = connection.client();
+    if (connection.restoring() && !client) {
+        if (m_shown != Content::Restoring)
+            replaceContent(new QWidget, Content::Restoring);
+        return;
+    }
+    if (client) {
+        if (m_shown == Content::Workspace && m_shownClient == client)
+            return;
+        auto *workspace = new CalendarWorkspace(*m_model, client, *m_services.preferences);
+        connect(workspace, &CalendarWorkspace::signOutRequested, this, &CalendarApp::signOut);
+        m_shownClient = client;
+        replaceContent(workspace, Content::Workspace);
+        return;
+    }
+    if (m_shown != Content::SignIn)
+        replaceContent(new NativeSignInView(productName, windowId, connection, m_services.openUrl), Content::SignIn);
+}
+
+void CalendarApp::replaceContent(QWidget *content, Content kind)
+{
+    QWidget *frame = m_window->centralWidget();
+    if (m_content) {
+        m_content->hide();
+        frame->layout()->removeWidget(m_content);
+        m_content->deleteLater();
+    }
+    if (kind != Content::Workspace)
+        m_shownClient.reset();
+    m_content = content;
+    m_shown = kind;
+    frame->layout()->addWidget(content);
+    content->setFocus();
+}

@@ -1,0 +1,66 @@
+#pragma once
+
+#include "clock.h"
+#include "native_connection.h"
+#include "native_session.h"
+#include "preferences.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <memory>
+
+class CalendarModel;
+class QMainWindow;
+class QWidget;
+
+// The application: owns the preferences, the connection and the calendar model for the life of the
+// process and shows the main window, whose content is the calendar while the connection has a
+// client and the sign-in view otherwise.
+class CalendarApp : public QObject {
+    Q_OBJECT
+public:
+    // What the app talks to. Anything left empty gets the real one: the user's preferences, the
+    // system keychain, the steady clock, the desktop's browser and the built-in server address.
+    struct Services {
+        std::unique_ptr<Preferences> preferences;
+        std::unique_ptr<SecretStore> secrets;
+        std::unique_ptr<Clock> clock;
+        NativeConnection::OpenUrl openUrl;
+        QString defaultServer;
+    };
+
+    // Application id, desktop file name, organisation and application name; call before the
+    // QApplication is created.
+    static void describeApplication();
+
+    explicit CalendarApp(Services services = {}, QObject *parent = nullptr);
+    ~CalendarApp() override;
+
+    // Created on first use, which is when the main window is first built.
+    NativeConnection &connection();
+    // The current model; replaced by a fresh one at every sign-out.
+    CalendarModel &model() const;
+    Preferences &preferences() const;
+    // The main window, built on first use.
+    QMainWindow *window();
+    void show();
+
+    // Empties the calendar, ends the session and starts a fresh model for the next sign-in.
+    void signOut();
+
+private:
+    enum class Content { None, Restoring, SignIn, Workspace };
+
+    void showContent();
+    void replaceContent(QWidget *content, Content kind);
+
+    Services m_services;
+    CalendarModel *m_model = nullptr;
+    std::unique_ptr<NativeConnection> m_connection;
+    std::unique_ptr<QMainWindow> m_window;
+    QPointer<QWidget> m_content;
+    Content m_shown = Content::None;
+    NativeClient m_shownClient;
+};

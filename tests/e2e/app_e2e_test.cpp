@@ -1,0 +1,200 @@
+// The whole app against the development server: sign in through the approval page as a person's
+// browser would, see the seeded calendar, open an event, sign out.
+#include "calendar_app.h"
+
+#include "browser_approval.h"
+#include "calendar_model.h"
+#include "calendar_workspace.h"
+#include "clock.h"
+#include "errors.h"
+#include "memory_secret_store.h"
+#include "native_sign_in_view.h"
+#include "preferences.h"
+
+#include <QAbstractButton>
+#include <QCoroTimer>
+#include <QDialog>
+#include <QLabel>
+#include <QListWidget>
+#include <QMainWindow>
+#include <QProcess>
+#include <QPushButton>
+#include <QSettings>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// Time that passes only when someone sleeps: the sign-in poll keeps its 2-second rule without the
+// test waiting for it.
+class VirtualClock final : public Clock {
+public:
+    TimePoint now() const override { return m_now; }
+    QCoro::Task<> sleep(std::chrono::milliseconds duration, std::stop_token stop) override
+    {
+        m_now += duration;
+        co_await QCoro::sleepFor(1ms);
+        if (stop.stop_requested())
+            throw CancellationError();
+    }
+
+private:
+    TimePoint m_now = std::chrono::steady_clock::now();
+};
+
+quint16 freePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+template <typename T>
+T *findWithText(QWidget *root, const QString &text)
+{
+    for (T *widget : root->findChildren<T *>())
+        if (widget->isVisible() && widget->text() == text)
+            return widget;
+    return nullptr;
+}
+
+bool showsLabel(QWidget *root, const QString &text)
+{
+    return findWithText<QLabel>(root, text) != nullptr;
+}
+
+} // namespace
+
+class AppEndToEndTest : public QObject {
+    Q_OBJECT
+    QProcess m_server;
+    QString m_origin;
+
+private slots:
+    void initTestCase()
+    {
+        m_server.setProgram(QStringLiteral(TEODAL_DEVSERVER));
+        m_server.setArguments({QStringLiteral("--port"), QString::number(freePort()), QStringLiteral("--database"),
+                               QStringLiteral(":memory:")});
+        m_server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_server.start();
+        QVERIFY2(m_server.waitForStarted(), qPrintable(m_server.errorString()));
+        QTRY_VERIFY_WITH_TIMEOUT(m_server.canReadLine(), 10000);
+        m_origin = QString::fromUtf8(m_server.readLine()).trimmed();
+        QVERIFY2(m_origin.startsWith(QLatin1String("http://127.0.0.1:")), qPrintable(m_origin));
+    }
+
+    void cleanupTestCase()
+    {
+        m_server.terminate();
+        QVERIFY(m_server.waitForFinished(5000));
+    }
+
+    void signInSeeTheCalendarAndSignOut()
+    {
+        QTemporaryDir folder;
+        auto *secrets = new MemorySecretStore;
+        QList<QUrl> opened;
+        CalendarApp::Services services;
+        services.preferences = std::make_unique<Preferences>(
+            std::make_unique<QSettings>(folder.filePath(QStringLiteral("prefs.ini")), QSettings::IniFormat));
+        services.secrets.reset(secrets);
+        services.clock = std::make_unique<VirtualClock>();
+        services.openUrl = [&opened](QUrl page) {
+            opened.append(page);
+            return approveInBrowser(page);
+        };
+        services.defaultServer = m_origin;
+        CalendarApp app(std::move(services));
+        app.show();
+        QMainWindow *window = app.window();
+        QCOMPARE(window->objectName(), QStringLiteral("calendar"));
+        QCOMPARE(window->windowTitle(), QStringLiteral("Calendar"));
+        QCOMPARE(window->size(), QSize(1080, 800));
+
+        // Signed out: the sign-in view offers the default server.
+        QTRY_VERIFY(window->findChild<NativeSignInView *>());
+        auto *view = window->findChild<NativeSignInView *>();
+        QCOMPARE(view->findChild<QLineEdit *>(QStringLiteral("serverAddress"))->text(), m_origin);
+        QTest::mouseClick(view->findChild<QPushButton *>(QStringLiteral("signIn")), Qt::LeftButton);
+
+        // The browser approves; the calendar replaces the sign-in view.
+        QTRY_VERIFY_WITH_TIMEOUT(window->findChild<CalendarWorkspace *>(), 15000);
+        QCOMPARE(opened.size(), 1);
+        QCOMPARE(opened.at(0).path(), QStringLiteral("/native/start"));
+        QTRY_VERIFY(!window->findChild<NativeSignInView *>());
+        QCOMPARE(secrets->items.size(), 1);
+
+        auto *workspace = window->findChild<CalendarWorkspace *>();
+        CalendarModel &model = app.model();
+        QTRY_VERIFY_WITH_TIMEOUT(!model.calendars().isEmpty() && !model.loading(), 10000);
+        QCOMPARE(model.error(), QString());
+        QVERIFY(!model.events().isEmpty());
+
+        // Every seeded calendar is in the sidebar.
+        auto *sidebar = workspace->findChild<QListWidget *>();
+        QVERIFY(sidebar);
+        QStringList listed;
+        for (int row = 0; row < sidebar->count(); ++row)
+            listed << sidebar->item(row)->text();
+        for (const TeamCalendar &calendar : model.calendars())
+            QVERIFY2(listed.contains(calendar.name), qPrintable(calendar.name));
+
+        // The current month's events are loaded; choose a day that has some.
+        const GregorianCalendar calendar = model.calendar();
+        const Instant now = instantNow();
+        std::optional<Instant> busyDay;
+        for (Instant day : model.days())
+            if (calendar.sameMonth(day, now) && !model.dayEvents(day).isEmpty()) {
+                busyDay = day;
+                break;
+            }
+        QVERIFY2(busyDay, "no events in the current month");
+        const CalendarEvent event = model.dayEvents(*busyDay).first();
+        model.setDate(*busyDay);
+
+        // Open the event from the day's agenda and close its details.
+        QAbstractButton *row = nullptr;
+        QTRY_VERIFY((row = [&]() -> QAbstractButton * {
+            for (auto *button : workspace->findChildren<QAbstractButton *>())
+                if (button->isVisible() && button->findChild<QLabel *>() && showsLabel(button, event.title))
+                    return button;
+            return nullptr;
+        }()));
+        QTest::mouseClick(row, Qt::LeftButton);
+        QDialog *details = nullptr;
+        QTRY_VERIFY((details = [&]() -> QDialog * {
+            for (QWidget *top : QApplication::topLevelWidgets())
+                if (auto *dialog = qobject_cast<QDialog *>(top); dialog && dialog->isVisible())
+                    return dialog;
+            return nullptr;
+        }()));
+        QVERIFY(showsLabel(details, event.title));
+        QVERIFY(showsLabel(details, event.calendar_name));
+        auto *done = findWithText<QAbstractButton>(details, QStringLiteral("Done"));
+        QVERIFY(done);
+        QTest::mouseClick(done, Qt::LeftButton);
+        QTRY_VERIFY(!details->isVisible());
+
+        // Sign out: the sign-in view is back, nothing is stored, and the next sign-in starts empty.
+        const CalendarModel *before = &app.model();
+        auto *signOut = findWithText<QAbstractButton>(workspace, QStringLiteral("Sign out"));
+        QVERIFY(signOut);
+        QTest::mouseClick(signOut, Qt::LeftButton);
+        QTRY_VERIFY(window->findChild<NativeSignInView *>());
+        QTRY_VERIFY(!window->findChild<CalendarWorkspace *>());
+        QVERIFY(!app.connection().client());
+        QVERIFY(secrets->items.isEmpty());
+        QVERIFY(&app.model() != before);
+        QVERIFY(app.model().calendars().isEmpty());
+        QVERIFY(app.model().events().isEmpty());
+    }
+};
+
+QTEST_MAIN(AppEndToEndTest)
+#include "app_e2e_test.moc"
