@@ -124,6 +124,81 @@ QIcon symbolIcon(const QString &name, const QColor &color, int size, qreal dpr)
     return QIcon(pixmap);
 }
 
+// The prominent "Sign in" button: filled with the tint, its label followed by an arrow. Painted
+// here rather than styled so it follows the tint of whichever window it is placed in.
+class ProminentButton : public QPushButton {
+public:
+    ProminentButton(const QString &text, QWidget *parent) : QPushButton(text, parent)
+    {
+        QFont bold = font();
+        bold.setBold(true);
+        setFont(bold);
+        setCursor(Qt::PointingHandCursor);
+    }
+
+    QSize sizeHint() const override
+    {
+        const QFontMetrics metrics(font());
+        return {metrics.horizontalAdvance(text()) + metrics.height() + 40, qMax(controlHeight, metrics.height() + 14)};
+    }
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const QRectF frame = QRectF(rect()).adjusted(1, 1, -1, -1);
+        QColor fill = palette().color(QPalette::Highlight);
+        if (isDown())
+            fill = fill.darker(125);
+        else if (underMouse())
+            fill = fill.lighter(108);
+        painter.setPen(hasFocus() ? QPen(palette().color(QPalette::WindowText), 1.5) : QPen(Qt::NoPen));
+        painter.setBrush(fill);
+        painter.drawRoundedRect(frame, 7, 7);
+
+        const QColor ink = palette().color(QPalette::HighlightedText);
+        const QFontMetrics metrics(font());
+        const int arrow = metrics.height() * 3 / 4;
+        const int gap = 8;
+        const int textWidth = metrics.horizontalAdvance(text());
+        const qreal left = (width() - textWidth - gap - arrow) / 2.0;
+        painter.setPen(ink);
+        painter.drawText(QRectF(left, 0, textWidth, height()), Qt::AlignVCenter | Qt::AlignLeft, text());
+        paintSymbol(painter, QStringLiteral("arrow.right"),
+                    QRectF(left + textWidth + gap, (height() - arrow) / 2.0, arrow, arrow), ink);
+    }
+};
+
+// A text link: the tint's link colour, underlined while the pointer is over it.
+class LinkButton : public QPushButton {
+public:
+    LinkButton(const QString &text, QWidget *parent) : QPushButton(text, parent)
+    {
+        setCursor(Qt::PointingHandCursor);
+        setAttribute(Qt::WA_Hover);
+    }
+
+    QSize sizeHint() const override
+    {
+        const QFontMetrics metrics(font());
+        return {metrics.horizontalAdvance(text()) + 4, metrics.height() + 4};
+    }
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        QFont linkFont = font();
+        linkFont.setUnderline(underMouse() || hasFocus());
+        painter.setFont(linkFont);
+        painter.setPen(palette().color(QPalette::Link));
+        painter.drawText(rect().adjusted(2, 0, -2, 0), Qt::AlignVCenter | Qt::AlignLeft, text());
+    }
+};
+
 // The column of the view. It paints the icon badge itself, in a slot of its layout, so the
 // decorative icon has no widget and stays out of the accessibility tree.
 class SignInColumn : public QWidget {
@@ -148,7 +223,7 @@ protected:
         const QColor tint = palette().color(QPalette::Highlight);
         QColor wash = tint;
         wash.setAlphaF(0.1);
-        const QRectF badge = QRectF(m_slot->geometry()).adjusted(0.5, 0.5, -0.5, -0.5);
+        const QRectF badge = QRectF(QRect(m_slot->geometry().topLeft(), m_slot->sizeHint())).adjusted(0.5, 0.5, -0.5, -0.5);
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
         painter.setPen(Qt::NoPen);
@@ -195,6 +270,7 @@ NativeSignInView::NativeSignInView(const QString &name, const QString &systemIma
     stack->setContentsMargins(columnPadding, columnPadding, columnPadding, columnPadding);
     stack->setSpacing(itemSpacing);
     stack->addItem(column->createSlot());
+    stack->addSpacing(itemSpacing); // layouts add no spacing next to an empty slot
 
     auto *title = plainLabel(name, column);
     title->setObjectName(QStringLiteral("title"));
@@ -227,21 +303,10 @@ NativeSignInView::NativeSignInView(const QString &name, const QString &systemIma
     group->addWidget(m_address);
     formLayout->addLayout(group);
 
-    m_signIn = new QPushButton(tr("Sign in"), m_form);
+    m_signIn = new ProminentButton(tr("Sign in"), m_form);
     m_signIn->setObjectName(QStringLiteral("signIn"));
-    m_signIn->setAccessibleName(m_signIn->text());
-    m_signIn->setMinimumHeight(controlHeight);
     m_signIn->setDefault(true);
     m_signIn->setAutoDefault(true);
-    m_signIn->setLayoutDirection(Qt::RightToLeft); // icon after the text
-    m_signIn->setIcon(symbolIcon(QStringLiteral("arrow.right"), palette().color(QPalette::HighlightedText), 14,
-                                 devicePixelRatioF()));
-    m_signIn->setStyleSheet(QStringLiteral(
-        "QPushButton#signIn { background: palette(highlight); color: palette(highlighted-text);"
-        " border: none; border-radius: 7px; padding: 6px 16px; font-weight: 600; }"
-        "QPushButton#signIn:hover { background: palette(highlight); }"
-        "QPushButton#signIn:pressed { background: palette(dark); }"
-        "QPushButton#signIn:focus { border: 2px solid palette(window-text); }"));
     formLayout->addWidget(m_signIn, 0, Qt::AlignLeft);
     stack->addWidget(m_form);
 
@@ -279,13 +344,8 @@ NativeSignInView::NativeSignInView(const QString &name, const QString &systemIma
     makeSecondary(compare);
     waitingLayout->addWidget(compare);
 
-    m_openAgain = new QPushButton(tr("Open browser again"), m_waiting);
+    m_openAgain = new LinkButton(tr("Open browser again"), m_waiting);
     m_openAgain->setObjectName(QStringLiteral("openBrowserAgain"));
-    m_openAgain->setFlat(true);
-    m_openAgain->setCursor(Qt::PointingHandCursor);
-    m_openAgain->setStyleSheet(QStringLiteral(
-        "QPushButton#openBrowserAgain { border: none; padding: 0; color: palette(link); text-align: left; }"
-        "QPushButton#openBrowserAgain:hover { text-decoration: underline; }"));
     waitingLayout->addWidget(m_openAgain, 0, Qt::AlignLeft);
 
     m_cancel = new QPushButton(tr("Cancel"), m_waiting);
