@@ -27,10 +27,49 @@ constexpr std::size_t maxCacheEntries = 512;
 template<typename Value>
 using Cache = std::unordered_map<std::u16string, std::unique_ptr<Value>>;
 
+// A formatter with a calendar of its own: ICU's format(UDate) and parse() clone the formatter's
+// calendar on every call, which costs more than the formatting itself.
+struct Formatter {
+    std::unique_ptr<icu::SimpleDateFormat> format;
+    std::unique_ptr<icu::Calendar> calendar;
+
+    static std::unique_ptr<Formatter> make(std::unique_ptr<icu::SimpleDateFormat> format)
+    {
+        auto made = std::make_unique<Formatter>();
+        made->calendar.reset(format->getCalendar()->clone());
+        made->format = std::move(format);
+        return made->calendar ? std::move(made) : nullptr;
+    }
+
+    icu::UnicodeString text(UDate date)
+    {
+        UErrorCode status = U_ZERO_ERROR;
+        calendar->setTime(date, status);
+        icu::UnicodeString result;
+        icu::FieldPosition position;
+        format->format(*calendar, result, position);
+        return U_SUCCESS(status) ? result : icu::UnicodeString();
+    }
+
+    // The instant that the whole of `text` names, or nothing.
+    std::optional<UDate> read(const icu::UnicodeString &text)
+    {
+        calendar->clear();
+        icu::ParsePosition position(0);
+        format->parse(text, *calendar, position);
+        if (position.getErrorIndex() >= 0 || position.getIndex() != text.length())
+            return std::nullopt;
+        UErrorCode status = U_ZERO_ERROR;
+        const UDate date = calendar->getTime(status);
+        return U_SUCCESS(status) ? std::optional<UDate>(date) : std::nullopt;
+    }
+};
+
 struct ThreadCaches {
+    unsigned evictions = 0; // bumped whenever a cache is emptied, which drops the remembered lookups
     Cache<icu::TimeZone> zones;
     Cache<icu::Calendar> calendars;
-    Cache<icu::SimpleDateFormat> formats;
+    Cache<Formatter> formats;
     Cache<icu::DateTimePatternGenerator> generators;
     std::unordered_map<std::u16string, QStringList> weekdayNames;
 };
@@ -50,10 +89,37 @@ Value *cached(Cache<Value> &cache, std::u16string key, Build build)
     std::unique_ptr<Value> value = build();
     if (!value)
         return nullptr;
-    if (cache.size() >= maxCacheEntries)
+    if (cache.size() >= maxCacheEntries) {
         cache.clear();
+        ++caches().evictions;
+    }
     return cache.emplace(std::move(key), std::move(value)).first->second.get();
 }
+
+// The last lookup of one kind on this thread: consecutive calls nearly always ask for the same
+// object, and comparing the arguments is cheaper than building a key and hashing it.
+template<typename Value>
+struct Remembered {
+    QString zone;
+    QString text;
+    int number = 0;
+    unsigned evictions = ~0u;
+    Value *value = nullptr;
+
+    bool matches(const QString &z, const QString &t, int n) const
+    {
+        return value && evictions == caches().evictions && number == n && zone == z && text == t;
+    }
+    Value *remember(const QString &z, const QString &t, int n, Value *v)
+    {
+        zone = z;
+        text = t;
+        number = n;
+        evictions = caches().evictions;
+        value = v;
+        return v;
+    }
+};
 
 std::u16string key(QStringView text) { return std::u16string(reinterpret_cast<const char16_t *>(text.utf16()), text.size()); }
 
@@ -102,7 +168,11 @@ const icu::TimeZone *knownZone(const QString &id)
 {
     if (id.isEmpty())
         return nullptr;
-    return cached(caches().zones, key(id), [&] { return lookUpZone(id); });
+    thread_local Remembered<const icu::TimeZone> last;
+    if (last.matches(id, {}, 0))
+        return last.value;
+    const icu::TimeZone *zone = cached(caches().zones, key(id), [&] { return lookUpZone(id); });
+    return zone ? last.remember(id, {}, 0, zone) : nullptr;
 }
 
 QString resolvedZoneId(const QString &id) { return knownZone(id) ? id : utcId; }
@@ -117,8 +187,11 @@ const icu::TimeZone &zoneOrUtc(const QString &id)
 // A calendar for the zone and first weekday; its time and options are set by each operation.
 icu::Calendar *calendarFor(const QString &zoneId, int firstWeekday)
 {
+    thread_local Remembered<icu::Calendar> last;
+    if (last.matches(zoneId, {}, firstWeekday))
+        return last.value;
     const QString weekday = QString::number(firstWeekday);
-    return cached(caches().calendars, key({zoneId, weekday}), [&]() -> std::unique_ptr<icu::Calendar> {
+    icu::Calendar *found = cached(caches().calendars, key({zoneId, weekday}), [&]() -> std::unique_ptr<icu::Calendar> {
         UErrorCode status = U_ZERO_ERROR;
         auto calendar = std::make_unique<icu::GregorianCalendar>(zoneOrUtc(zoneId).clone(), icu::Locale::getRoot(),
                                                                  status);
@@ -128,6 +201,7 @@ icu::Calendar *calendarFor(const QString &zoneId, int firstWeekday)
         calendar->setRepeatedWallTimeOption(UCAL_WALLTIME_FIRST);
         return calendar;
     });
+    return found ? last.remember(zoneId, {}, firstWeekday, found) : nullptr;
 }
 
 icu::Locale localeFor(const QString &name)
@@ -137,10 +211,10 @@ icu::Locale localeFor(const QString &name)
 
 QString localeName(const icu::Locale &locale) { return QString::fromUtf8(locale.getName()); }
 
-icu::SimpleDateFormat *formatterFor(const QString &pattern, const QString &zoneId, const icu::Locale &locale)
+Formatter *formatterFor(const QString &pattern, const QString &zoneId, const icu::Locale &locale)
 {
     return cached(caches().formats, key({pattern, zoneId, localeName(locale)}),
-                  [&]() -> std::unique_ptr<icu::SimpleDateFormat> {
+                  [&]() -> std::unique_ptr<Formatter> {
                       UErrorCode status = U_ZERO_ERROR;
                       auto format = std::make_unique<icu::SimpleDateFormat>(toIcu(pattern), locale, status);
                       if (U_FAILURE(status))
@@ -151,7 +225,7 @@ icu::SimpleDateFormat *formatterFor(const QString &pattern, const QString &zoneI
                       format->adoptCalendar(calendar.release());
                       format->setTimeZone(zoneOrUtc(zoneId));
                       format->setLenient(false);
-                      return format;
+                      return Formatter::make(std::move(format));
                   });
 }
 
@@ -164,9 +238,15 @@ const icu::Locale &posixLocale()
 const QString dayPattern = QStringLiteral("yyyy-MM-dd");
 const QString minutePattern = QStringLiteral("yyyy-MM-dd'T'HH:mm");
 
-icu::SimpleDateFormat *localFormatter(bool allDay, const QString &zoneId)
+Formatter *localFormatter(bool allDay, const QString &zoneId)
 {
-    return formatterFor(allDay ? dayPattern : minutePattern, resolvedZoneId(zoneId), posixLocale());
+    thread_local Remembered<Formatter> last[2];
+    Remembered<Formatter> &remembered = last[allDay ? 1 : 0];
+    if (remembered.matches(zoneId, {}, 0))
+        return remembered.value;
+    Formatter *found =
+        formatterFor(allDay ? dayPattern : minutePattern, resolvedZoneId(zoneId), posixLocale());
+    return found ? remembered.remember(zoneId, {}, 0, found) : nullptr;
 }
 
 QString systemZoneId()
@@ -241,6 +321,27 @@ GregorianCalendar::Fields GregorianCalendar::fields(Instant instant) const
     return U_SUCCESS(status) ? result : Fields{};
 }
 
+namespace {
+
+// The first instant at or after 00:00 of the date; a day past the month's end runs on into the
+// next month, and a date the zone skipped entirely gives the start of the next existing day.
+std::optional<Instant> firstInstantFrom(icu::Calendar &calendar, int year, int month, int day)
+{
+    UErrorCode status = U_ZERO_ERROR;
+    calendar.clear();
+    calendar.setSkippedWallTimeOption(UCAL_WALLTIME_NEXT_VALID);
+    calendar.set(UCAL_EXTENDED_YEAR, year);
+    calendar.set(UCAL_MONTH, month - 1);
+    calendar.set(UCAL_DATE, day);
+    const UDate result = calendar.getTime(status);
+    calendar.setSkippedWallTimeOption(UCAL_WALLTIME_LAST);
+    if (U_FAILURE(status))
+        return std::nullopt;
+    return fromUDate(result);
+}
+
+} // namespace
+
 std::optional<Instant> GregorianCalendar::date(int year, int month, int day) const
 {
     if (month < 1 || month > 12 || day < 1 || day > 31)
@@ -248,19 +349,11 @@ std::optional<Instant> GregorianCalendar::date(int year, int month, int day) con
     icu::Calendar *calendar = calendarFor(m_zoneId, m_firstWeekday);
     if (!calendar)
         return std::nullopt;
-    UErrorCode status = U_ZERO_ERROR;
-    calendar->clear();
-    calendar->setSkippedWallTimeOption(UCAL_WALLTIME_NEXT_VALID);
-    calendar->set(UCAL_EXTENDED_YEAR, year);
-    calendar->set(UCAL_MONTH, month - 1);
-    calendar->set(UCAL_DATE, day);
-    const UDate result = calendar->getTime(status);
-    calendar->setSkippedWallTimeOption(UCAL_WALLTIME_LAST);
-    if (U_FAILURE(status))
+    const std::optional<Instant> instant = firstInstantFrom(*calendar, year, month, day);
+    if (!instant)
         return std::nullopt;
     // A day that is too long for its month, or a date the zone skipped, lands on another day.
-    const Instant instant = fromUDate(result);
-    const Fields found = fields(instant);
+    const Fields found = fields(*instant);
     if (found.year != year || found.month != month || found.day != day)
         return std::nullopt;
     return instant;
@@ -268,8 +361,29 @@ std::optional<Instant> GregorianCalendar::date(int year, int month, int day) con
 
 Instant GregorianCalendar::startOfDay(Instant instant) const
 {
+    return dayBounds(instant).first;
+}
+
+std::pair<Instant, Instant> GregorianCalendar::dayBounds(Instant instant) const
+{
+    // Placing events on days asks for the same day once per event.
+    thread_local struct {
+        QString zoneId;
+        Instant instant;
+        std::pair<Instant, Instant> bounds;
+    } last;
+    if (last.instant == instant && last.zoneId == m_zoneId && !last.zoneId.isEmpty())
+        return last.bounds;
     const Fields day = fields(instant);
-    return date(day.year, day.month, day.day).value_or(instant);
+    icu::Calendar *calendar = calendarFor(m_zoneId, m_firstWeekday);
+    if (!calendar)
+        return {instant, instant};
+    const std::optional<Instant> start = firstInstantFrom(*calendar, day.year, day.month, day.day);
+    const std::optional<Instant> next = firstInstantFrom(*calendar, day.year, day.month, day.day + 1);
+    if (!start || !next)
+        return {instant, instant};
+    last = {m_zoneId, instant, {*start, *next}};
+    return last.bounds;
 }
 
 namespace {
@@ -398,43 +512,46 @@ QStringList shortWeekdayNames()
 
 QString formatLocal(Instant instant, bool allDay, const QString &zoneId)
 {
-    icu::SimpleDateFormat *format = localFormatter(allDay, zoneId);
+    // Placing all-day events on days formats the same day once per event.
+    thread_local struct {
+        QString zoneId;
+        Instant instant;
+        QString text;
+    } last[2];
+    auto &remembered = last[allDay ? 1 : 0];
+    if (remembered.instant == instant && remembered.zoneId == zoneId && !remembered.text.isEmpty())
+        return remembered.text;
+    Formatter *format = localFormatter(allDay, zoneId);
     if (!format)
         return {};
-    icu::UnicodeString text;
-    format->format(toUDate(instant), text);
-    return fromIcu(text);
+    remembered = {zoneId, instant, fromIcu(format->text(toUDate(instant)))};
+    return remembered.text;
 }
 
 std::optional<Instant> parseLocal(QStringView text, bool allDay, const QString &zoneId)
 {
     if (text.isEmpty())
         return std::nullopt;
-    icu::SimpleDateFormat *format = localFormatter(allDay, zoneId);
+    Formatter *format = localFormatter(allDay, zoneId);
     if (!format)
         return std::nullopt;
     const icu::UnicodeString input = toIcu(text);
-    icu::ParsePosition position(0);
-    const UDate parsed = format->parse(input, position);
-    if (position.getErrorIndex() >= 0 || position.getIndex() != input.length())
+    const std::optional<UDate> parsed = format->read(input);
+    // ICU accepts single-digit fields and trailing text, and may move a skipped local time; only a
+    // text that formats back identically names an existing local time in canonical form.
+    if (!parsed || format->text(*parsed) != input)
         return std::nullopt;
-    // ICU accepts single-digit fields and may move a skipped local time; only a text that formats
-    // back identically names an existing local time in canonical form.
-    icu::UnicodeString back;
-    format->format(parsed, back);
-    if (back != input)
-        return std::nullopt;
-    const Instant instant = fromUDate(parsed);
     if (allDay) {
-        icu::SimpleDateFormat *timed = localFormatter(false, zoneId);
-        icu::UnicodeString midnight;
-        if (!timed || timed->format(parsed, midnight) != input + icu::UnicodeString(u"T00:00"))
+        Formatter *timed = localFormatter(false, zoneId);
+        if (!timed || timed->text(*parsed) != input + icu::UnicodeString(u"T00:00"))
             return std::nullopt;
     }
-    return instant;
+    return fromUDate(*parsed);
 }
 
-QString formatTemplate(Instant instant, const QString &skeleton, const QString &zoneId, const QString &locale)
+namespace {
+
+Formatter *templateFormatter(const QString &skeleton, const QString &zoneId, const QString &locale)
 {
     const icu::Locale icuLocale = localeFor(locale);
     const QString name = localeName(icuLocale);
@@ -446,11 +563,11 @@ QString formatTemplate(Instant instant, const QString &skeleton, const QString &
             return U_SUCCESS(status) ? std::move(made) : nullptr;
         });
     if (!generator)
-        return {};
+        return nullptr;
     // The best pattern is cached with the formatter: the skeleton is part of the formatter's key.
-    icu::SimpleDateFormat *format = cached(
+    return cached(
         caches().formats, key({QStringLiteral("skeleton"), skeleton, resolvedZoneId(zoneId), name}),
-        [&]() -> std::unique_ptr<icu::SimpleDateFormat> {
+        [&]() -> std::unique_ptr<Formatter> {
             UErrorCode status = U_ZERO_ERROR;
             const icu::UnicodeString pattern = generator->getBestPattern(toIcu(skeleton), status);
             if (U_FAILURE(status))
@@ -459,13 +576,30 @@ QString formatTemplate(Instant instant, const QString &skeleton, const QString &
             if (U_FAILURE(status))
                 return nullptr;
             made->setTimeZone(zoneOrUtc(zoneId));
-            return made;
+            return Formatter::make(std::move(made));
         });
-    if (!format)
-        return {};
-    icu::UnicodeString text;
-    format->format(toUDate(instant), text);
-    return fromIcu(text);
+}
+
+} // namespace
+
+QString formatTemplate(Instant instant, const QString &skeleton, const QString &zoneId, const QString &locale)
+{
+    thread_local Remembered<Formatter> last;
+    thread_local QString lastLocale;
+    thread_local QByteArray lastDefaultLocale;
+    Formatter *format = nullptr;
+    const char *defaultLocale = locale.isEmpty() ? icu::Locale::getDefault().getName() : "";
+    if (last.matches(zoneId, skeleton, 0) && lastLocale == locale && lastDefaultLocale == defaultLocale) {
+        format = last.value;
+    } else {
+        format = templateFormatter(skeleton, zoneId, locale);
+        if (!format)
+            return {};
+        last.remember(zoneId, skeleton, 0, format);
+        lastLocale = locale;
+        lastDefaultLocale = defaultLocale;
+    }
+    return fromIcu(format->text(toUDate(instant)));
 }
 
 } // namespace dates

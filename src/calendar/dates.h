@@ -8,6 +8,7 @@
 
 #include <memory>
 #include <optional>
+#include <utility>
 
 // Date and time-zone services over ICU. Zone identifiers are IANA names; an unknown or empty
 // identifier means UTC everywhere here.
@@ -36,6 +37,9 @@ public:
     // 00:00 of the day, or the first instant of that day where midnight is skipped.
     std::optional<Instant> date(int year, int month, int day) const;
     Instant startOfDay(Instant instant) const;
+    // The start of the day that contains `instant` and the start of the next day: 23 or 25 hours
+    // apart across a clock change, and the next existing day's start after a skipped date.
+    std::pair<Instant, Instant> dayBounds(Instant instant) const;
     // Keeps the local time of day across clock changes.
     std::optional<Instant> addDays(Instant instant, int days) const;
     // Clamps the day to the target month's length.

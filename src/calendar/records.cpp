@@ -272,13 +272,9 @@ bool CalendarEvent::occurs(Instant date, const GregorianCalendar &calendar) cons
         const QString day = dates::formatLocal(date, true, calendar.zoneId());
         return day >= day_start && day < day_end;
     }
-    const Instant dayStart = calendar.startOfDay(date);
-    // The next day begins at its own start of day: where its midnight is skipped, one day after
-    // `dayStart` would overshoot it.
-    const std::optional<Instant> later = calendar.addDays(dayStart, 1);
-    if (!later)
-        return false;
-    const Instant nextDayStart = calendar.startOfDay(*later);
+    // The day ends where the next one starts: where that midnight is skipped, one day after the
+    // start of this day would overshoot it.
+    const auto [dayStart, nextDayStart] = calendar.dayBounds(date);
     return secondsSinceEpoch(nextDayStart) > start && secondsSinceEpoch(dayStart) < end;
 }
 
