@@ -420,6 +420,14 @@ std::variant<QuickPreview, Refusal> interpret(const QString &text, const QString
     if (!title.contains(meaningful))
         return Refusal{422, QStringLiteral("Couldn’t tell what the event is. Try something like “Lunch tomorrow at 1pm”.")};
 
+    // A repeat on named weekdays starts on the first of them.
+    if (!date && repeatWeekday) {
+        date = fromWeekday(*repeatWeekday, false);
+    } else if (!date && rule.contains(QLatin1String("BYDAY=MO,TU,WE,TH,FR"))) {
+        const unsigned wd = weekday(sys_days(today)).c_encoding();
+        date = (wd == 0 || wd == 6) ? fromWeekday(1, false) : today;
+    }
+
     // Times of day, guessing morning or afternoon where the sentence does not say.
     std::optional<int> startMinutes, endMinutes;
     const auto guessHalf = [&](const Clock &c, bool isToday) {
@@ -457,14 +465,9 @@ std::variant<QuickPreview, Refusal> interpret(const QString &text, const QString
         }
     }
 
-    // The day.
+    // The day, when the sentence names none.
     if (!date) {
-        if (repeatWeekday) {
-            date = fromWeekday(*repeatWeekday, false);
-        } else if (rule.contains(QLatin1String("BYDAY=MO,TU,WE,TH,FR"))) {
-            const unsigned wd = weekday(sys_days(today)).c_encoding();
-            date = (wd == 0 || wd == 6) ? fromWeekday(1, false) : today;
-        } else if (startMinutes && rule.isEmpty() && *startMinutes <= nowLocal.minutes) {
+        if (startMinutes && rule.isEmpty() && *startMinutes <= nowLocal.minutes) {
             date = year_month_day(sys_days(today) + days(1));
             assumptions << QStringLiteral("No date given: tomorrow assumed, since %1 has passed today.")
                                .arg(clockText(LocalDateTime{today, *startMinutes}));
