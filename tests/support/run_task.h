@@ -1,0 +1,70 @@
+#pragma once
+
+// Runs a QCoro task to its end from synchronous test code, in a nested event loop, and hands back
+// its value or rethrows its exception. (QCoro::waitFor of QCoro 0.8 never returns when the task
+// throws.)
+//
+//   const NativeResponse answer = runTask(http.responseDetails("/x", "GET", {}));
+//   std::exception_ptr error = taskFailure(http.responseDetails("x", "GET", {})); // nullptr if none
+//
+// A task still running after `limit` makes runTask throw std::runtime_error; the task keeps running.
+
+#include <QCoroTask>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <chrono>
+#include <exception>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <type_traits>
+#include <variant>
+
+template <typename T>
+T runTask(QCoro::Task<T> task, std::chrono::milliseconds limit = std::chrono::seconds(30))
+{
+    using Value = std::conditional_t<std::is_void_v<T>, std::monostate, T>;
+    struct State {
+        std::optional<Value> value;
+        std::exception_ptr error;
+        bool done = false;
+        QEventLoop loop;
+    };
+    auto state = std::make_shared<State>();
+    [](QCoro::Task<T> running, std::shared_ptr<State> state) -> QCoro::Task<> {
+        try {
+            if constexpr (std::is_void_v<T>) {
+                co_await std::move(running);
+                state->value.emplace();
+            } else {
+                state->value.emplace(co_await std::move(running));
+            }
+        } catch (...) {
+            state->error = std::current_exception();
+        }
+        state->done = true;
+        state->loop.quit();
+    }(std::move(task), state);
+    if (!state->done) {
+        QTimer::singleShot(limit, &state->loop, [loop = &state->loop] { loop->quit(); });
+        state->loop.exec();
+    }
+    if (!state->done)
+        throw std::runtime_error("the task did not finish in time");
+    if (state->error)
+        std::rethrow_exception(state->error);
+    if constexpr (!std::is_void_v<T>)
+        return std::move(*state->value);
+}
+
+template <typename T>
+std::exception_ptr taskFailure(QCoro::Task<T> task, std::chrono::milliseconds limit = std::chrono::seconds(30))
+{
+    try {
+        runTask(std::move(task), limit);
+    } catch (...) {
+        return std::current_exception();
+    }
+    return nullptr;
+}
