@@ -21,6 +21,7 @@ namespace {
 
 // ICU objects are costly to build and not safe to share between threads, so each thread keeps its
 // own. They are keyed on explicit zone identifiers and locale names, never on the system zone.
+
 // Bounds each cache; in practice the keys are a few zones, patterns and locales.
 constexpr std::size_t maxCacheEntries = 512;
 
@@ -121,7 +122,10 @@ struct Remembered {
     }
 };
 
-std::u16string key(QStringView text) { return std::u16string(reinterpret_cast<const char16_t *>(text.utf16()), text.size()); }
+std::u16string key(QStringView text)
+{
+    return std::u16string(reinterpret_cast<const char16_t *>(text.utf16()), text.size());
+}
 
 std::u16string key(std::initializer_list<QStringView> parts)
 {
@@ -169,10 +173,17 @@ const icu::TimeZone *knownZone(const QString &id)
     if (id.isEmpty())
         return nullptr;
     thread_local Remembered<const icu::TimeZone> last;
+    thread_local QString lastUnknown;
     if (last.matches(id, {}, 0))
         return last.value;
+    if (id == lastUnknown)
+        return nullptr;
     const icu::TimeZone *zone = cached(caches().zones, key(id), [&] { return lookUpZone(id); });
-    return zone ? last.remember(id, {}, 0, zone) : nullptr;
+    if (!zone) {
+        lastUnknown = id;
+        return nullptr;
+    }
+    return last.remember(id, {}, 0, zone);
 }
 
 QString resolvedZoneId(const QString &id) { return knownZone(id) ? id : utcId; }
@@ -191,16 +202,18 @@ icu::Calendar *calendarFor(const QString &zoneId, int firstWeekday)
     if (last.matches(zoneId, {}, firstWeekday))
         return last.value;
     const QString weekday = QString::number(firstWeekday);
-    icu::Calendar *found = cached(caches().calendars, key({zoneId, weekday}), [&]() -> std::unique_ptr<icu::Calendar> {
+    const auto build = [&]() -> std::unique_ptr<icu::Calendar> {
         UErrorCode status = U_ZERO_ERROR;
-        auto calendar = std::make_unique<icu::GregorianCalendar>(zoneOrUtc(zoneId).clone(), icu::Locale::getRoot(),
-                                                                 status);
+        auto calendar =
+            std::make_unique<icu::GregorianCalendar>(zoneOrUtc(zoneId).clone(), icu::Locale::getRoot(), status);
         if (U_FAILURE(status))
             return nullptr;
         calendar->setFirstDayOfWeek(UCalendarDaysOfWeek(firstWeekday));
+        // A repeated local time means its first occurrence, so days begin at their first midnight.
         calendar->setRepeatedWallTimeOption(UCAL_WALLTIME_FIRST);
         return calendar;
-    });
+    };
+    icu::Calendar *found = cached(caches().calendars, key({zoneId, weekday}), build);
     return found ? last.remember(zoneId, {}, firstWeekday, found) : nullptr;
 }
 
@@ -497,13 +510,8 @@ QStringList shortWeekdayNames()
         symbols.getWeekdays(count, icu::DateFormatSymbols::STANDALONE, icu::DateFormatSymbols::ABBREVIATED);
     QStringList result;
     // ICU's array starts with an empty entry, then Sunday … Saturday.
-    if (U_SUCCESS(status) && weekdays && count >= 8) {
-        for (int i = UCAL_SUNDAY; i <= UCAL_SATURDAY; ++i)
-            result.append(fromIcu(weekdays[i]));
-    } else {
-        result = {QStringLiteral("Sun"), QStringLiteral("Mon"), QStringLiteral("Tue"), QStringLiteral("Wed"),
-                  QStringLiteral("Thu"), QStringLiteral("Fri"), QStringLiteral("Sat")};
-    }
+    for (int i = UCAL_SUNDAY; U_SUCCESS(status) && weekdays && i < count && i <= UCAL_SATURDAY; ++i)
+        result.append(fromIcu(weekdays[i]));
     if (names.size() >= maxCacheEntries)
         names.clear();
     names.emplace(localeKey, result);

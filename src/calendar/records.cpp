@@ -65,10 +65,11 @@ bool isPlainInteger(const char *text, qsizetype size)
     return std::memcmp(digits, negative ? maxNegative : maxPositive, maxDigits) <= 0;
 }
 
-bool isNumberCharacter(char c) { return isDigit(c) || c == '-' || c == '+' || c == '.' || c == 'e' || c == 'E'; }
+bool startsNumber(char c) { return isDigit(c) || c == '-' || c == '+' || c == '.'; }
+bool isNumberCharacter(char c) { return startsNumber(c) || c == 'e' || c == 'E'; }
 
 // Qt's parser stores an integral floating-point text (1.0, 1e3) as an integer, rounds texts beyond
-// 64 bits, and accepts some texts that are no JSON numbers ("1.", "01"), so a decoded value cannot
+// 64 bits, and accepts some texts that are not JSON numbers ("1.", "01"), so a decoded value cannot
 // tell whether its text was an integer. The number texts are therefore checked first: a malformed
 // one refuses the document, and one that is not a plain 64-bit integer is replaced by an empty
 // array. Every number this module reads is an integer, so such a text then fails where it is read
@@ -88,7 +89,7 @@ std::optional<QByteArray> withPlainNumbersOnly(const QByteArray &json)
                     ++i;
             }
             ++i;
-        } else if (isNumberCharacter(c) && c != 'e' && c != 'E') {
+        } else if (startsNumber(c)) {
             const qsizetype length = numberLength(data + i, size - i);
             if (length == 0 || (i + length < size && isNumberCharacter(data[i + length])))
                 return std::nullopt;
