@@ -1,6 +1,8 @@
 #include "local_time.h"
+#include "native_http.h"
 #include "quick_cases.h"
 #include "records.h"
+#include "run_task.h"
 #include "server.h"
 
 #include <httplib.h>
@@ -90,13 +92,13 @@ private:
     QString startSignIn(const QString &challenge);
     Answer submit(const ApprovalForm &form, const QString &decision, const QString &user,
                   const QString &origin = {});
-    QString signIn(const QString &user = QStringLiteral("1"));
+    void signIn(const QString &user = QStringLiteral("1"));
     template <typename T>
     T fetch(const char *method, const QString &path, const QByteArray &body = {});
 
     std::atomic<qint64> m_secondsLater{0};
     std::unique_ptr<DevServer> m_server;
-    QString m_cookie;
+    std::optional<NativeSession> m_session;
 };
 
 void ContractTest::init()
@@ -109,35 +111,31 @@ void ContractTest::init()
     m_secondsLater = 0;
     m_server = std::make_unique<DevServer>(options);
     m_server->start();
-    m_cookie.clear();
+    m_session.reset();
 }
 
 void ContractTest::cleanup() { m_server.reset(); }
 
+// Every API exchange goes through the client's own transport, as the app sends it.
 Answer ContractTest::call(const char *method, const QString &path, const QByteArray &body, const QString &contentType,
                           bool withCookie)
 {
-    httplib::Client client("localhost", m_server->port());
-    httplib::Headers headers{{"Origin", m_server->origin().toStdString()}, {"Accept", "application/json"}};
-    if (withCookie && !m_cookie.isEmpty())
-        headers.emplace("Cookie", m_cookie.toStdString());
-    const std::string target = path.toStdString();
-    const auto result = std::string(method) == "GET"
-                            ? client.Get(target, headers)
-                            : client.Post(target, headers, body.toStdString(), contentType.toStdString());
-    if (!result)
-        return {};
-    return {result->status, QByteArray::fromStdString(result->body), result->get_header_value("Content-Type")};
+    const NativeHTTP client(QUrl(m_server->origin()), withCookie ? m_session : std::nullopt);
+    const bool get = std::string(method) == "GET";
+    const NativeResponse answer = runTask(client.responseDetails(path, method, get ? std::nullopt : std::optional(body), contentType));
+    return {int(answer.status), answer.data, answer.header(u"content-type").value_or(QString()).toStdString()};
 }
 
 template <typename T>
 T ContractTest::fetch(const char *method, const QString &path, const QByteArray &body)
 {
-    const Answer answer = call(method, path, body);
-    T value{};
-    if (answer.status != 200 || !decode(answer.body, value))
-        qFatal("%s %s answered %d: %s", method, qPrintable(path), answer.status, answer.body.constData());
-    return value;
+    const NativeHTTP client(QUrl(m_server->origin()), m_session);
+    const bool get = std::string(method) == "GET";
+    try {
+        return runTask(client.request<T>(path, method, get ? std::nullopt : std::optional(body)));
+    } catch (...) {
+        qFatal("%s %s failed: %s", method, qPrintable(path), qPrintable(describeError(std::current_exception())));
+    }
 }
 
 QString ContractTest::startSignIn(const QString &challenge)
@@ -164,14 +162,14 @@ ApprovalForm pageOf(int port, const QString &id)
     return page && page->status == 200 ? readForm(QByteArray::fromStdString(page->body)) : ApprovalForm{};
 }
 
-QString ContractTest::signIn(const QString &user)
+void ContractTest::signIn(const QString &user)
 {
     const QString id = startSignIn(challengeFor(verifier));
     submit(pageOf(m_server->port(), id), QStringLiteral("approve"), user);
     const Answer answer = call("POST", QStringLiteral("/native/exchange"), object({{"id", id}, {"verifier", verifier}}), "application/json", false);
-    const QJsonObject session = QJsonDocument::fromJson(answer.body).object();
-    m_cookie = session.value(QStringLiteral("name")).toString() + QLatin1Char('=') + session.value(QStringLiteral("value")).toString();
-    return m_cookie;
+    NativeSession session;
+    QVERIFY(decode(answer.body, session));
+    m_session = session;
 }
 
 void ContractTest::signInThroughTheApprovalPage()
@@ -199,7 +197,7 @@ void ContractTest::signInThroughTheApprovalPage()
     QCOMPARE(session.value(QStringLiteral("value")).toString().size(), 43);
     QCOMPARE(call("POST", QStringLiteral("/native/exchange"), exchange).status, 410);
 
-    m_cookie = QStringLiteral("corvane_session=") + session.value(QStringLiteral("value")).toString();
+    m_session = NativeSession{session.value(QStringLiteral("name")).toString(), session.value(QStringLiteral("value")).toString()};
     const auto calendarSession = fetch<CalendarSession>("GET", QStringLiteral("/api/native/session"));
     QCOMPARE(calendarSession.zone, QStringLiteral("Europe/London"));
     QCOMPARE(calendarSession.calendars.size(), 4);
@@ -426,17 +424,17 @@ void ContractTest::badRequestsAreRefusedPlainly()
     const Answer answer = call(method.constData(), path, body, contentType);
     QTEST(answer.status, "status");
     QVERIFY(!answer.body.contains('{'));
-    QVERIFY(!answer.body.contains(m_cookie.section(QLatin1Char('='), 1).toUtf8()));
+    QVERIFY(!answer.body.contains(m_session->value.toUtf8()));
 }
 
 void ContractTest::sessionsEnd()
 {
     signIn();
     QCOMPARE(call("GET", QStringLiteral("/api/native/session")).status, 200);
-    const QString cookie = m_cookie;
-    m_cookie = QStringLiteral("corvane_session=") + challengeFor(QStringLiteral("unknown"));
+    const auto session = m_session;
+    m_session = NativeSession{QStringLiteral("corvane_session"), challengeFor(QStringLiteral("unknown"))};
     QCOMPARE(call("GET", QStringLiteral("/api/native/session")).status, 401);
-    m_cookie = cookie;
+    m_session = session;
     QCOMPARE(call("POST", QStringLiteral("/signout"), {}).status, 204);
     QCOMPARE(call("GET", QStringLiteral("/api/native/session")).status, 401);
 
