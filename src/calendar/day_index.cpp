@@ -21,64 +21,46 @@ std::optional<int> dayKey(int year, int month, int day)
     return year * 10000 + month * 100 + day;
 }
 
+// The date of a text in the exact form "yyyy-MM-dd", or nothing.
 std::optional<QDate> canonicalDate(const QString &text)
 {
-    static const QString pattern = QStringLiteral("yyyy-MM-dd");
-    const QDate date = QDate::fromString(text, pattern);
-    if (!date.isValid() || date.toString(pattern) != text)
+    if (text.size() != 10 || text.at(4) != u'-' || text.at(7) != u'-')
         return std::nullopt;
-    return date;
+    int parts[3] = {0, 0, 0};
+    for (int i = 0, part = 0; i < 10; ++i) {
+        if (i == 4 || i == 7) {
+            ++part;
+            continue;
+        }
+        const char16_t c = text.at(i).unicode();
+        if (c < u'0' || c > u'9')
+            return std::nullopt;
+        parts[part] = parts[part] * 10 + (c - u'0');
+    }
+    const QDate date(parts[0], parts[1], parts[2]);
+    return date.isValid() ? std::optional(date) : std::nullopt;
 }
 
 } // namespace
 
-// One local day: the start of the next local day, and the day's key.
-struct DayIndex::Bounds {
-    Instant following;
-    std::optional<int> key;
-};
-
-// Day bounds computed once per distinct day while the index is built: most events share a few days.
-class DayIndex::DayTable {
-public:
-    explicit DayTable(const GregorianCalendar &calendar) : m_calendar(calendar) {}
-
-    std::optional<Bounds> at(Instant dayStart)
-    {
-        const qint64 id = dayStart.time_since_epoch().count();
-        if (auto found = m_days.constFind(id); found != m_days.cend())
-            return *found;
-        std::optional<Bounds> bounds;
-        if (const auto later = m_calendar.addDays(dayStart, 1)) {
-            const auto fields = m_calendar.fields(dayStart);
-            bounds = Bounds{m_calendar.startOfDay(*later), dayKey(fields.year, fields.month, fields.day)};
-        }
-        m_days.insert(id, bounds);
-        return bounds;
-    }
-
-private:
-    const GregorianCalendar &m_calendar;
-    QHash<qint64, std::optional<Bounds>> m_days;
-};
-
 DayIndex::DayIndex(QList<CalendarEvent> events, std::optional<qint64> calendarFilter, GregorianCalendar calendar)
     : m_events(std::move(events)), m_filter(calendarFilter), m_calendar(std::move(calendar))
 {
-    DayTable table(m_calendar);
     for (qsizetype i = 0; i < m_events.size(); ++i) {
         const CalendarEvent &event = m_events.at(i);
         if (!passes(event))
             continue;
-        const auto keys = event.all_day ? allDayKeys(event) : timedKeys(event, table);
+        const auto keys = event.all_day ? allDayKeys(event) : timedKeys(event);
         if (!keys) {
             m_unbucketed.append(i);
             continue;
         }
         for (int key : *keys) {
-            QList<qsizetype> &day = m_days[key];
-            if (day.isEmpty() || day.constLast() != i)
-                day.append(i);
+            Bucket &bucket = m_buckets[key];
+            if (bucket.positions.isEmpty() || bucket.positions.constLast() != i) {
+                bucket.positions.append(i);
+                bucket.events.append(event);
+            }
         }
     }
 }
@@ -86,6 +68,34 @@ DayIndex::DayIndex(QList<CalendarEvent> events, std::optional<qint64> calendarFi
 bool DayIndex::passes(const CalendarEvent &event) const
 {
     return !m_filter || event.calendar_id == *m_filter;
+}
+
+const DayIndex::Day *DayIndex::dayAt(Instant dayStart) const
+{
+    auto [found, added] = m_days.try_emplace(dayStart.time_since_epoch().count());
+    if (added) {
+        if (const auto later = m_calendar.addDays(dayStart, 1)) {
+            const auto fields = m_calendar.fields(dayStart);
+            found->second = Day{m_calendar.startOfDay(*later), dayKey(fields.year, fields.month, fields.day)};
+        }
+    }
+    return found->second ? &*found->second : nullptr;
+}
+
+// Local days tile the timeline, so an instant inside a day already seen needs no calendar work;
+// most events share a few days.
+std::optional<std::pair<Instant, const DayIndex::Day *>> DayIndex::dayContaining(Instant instant) const
+{
+    const qint64 ms = instant.time_since_epoch().count();
+    if (auto after = m_days.upper_bound(ms); after != m_days.begin()) {
+        const auto &[start, day] = *std::prev(after);
+        if (day && instant < day->following)
+            return std::pair{Instant(std::chrono::milliseconds(start)), &*day};
+    }
+    const Instant start = m_calendar.startOfDay(instant);
+    if (const Day *day = dayAt(start))
+        return std::pair{start, day};
+    return std::nullopt;
 }
 
 // An all-day event occurs where day_start <= D < day_end as texts; for canonical dates that is the
@@ -110,20 +120,22 @@ std::optional<QList<int>> DayIndex::allDayKeys(const CalendarEvent &event) const
 
 // A timed event occurs on the day [S, N) when N > start and S < end: the days from the one holding
 // `start` up to the last one that begins before `end` (none when end <= S of that first day).
-std::optional<QList<int>> DayIndex::timedKeys(const CalendarEvent &event, DayTable &table) const
+std::optional<QList<int>> DayIndex::timedKeys(const CalendarEvent &event) const
 {
     const auto keyed = [](qint64 seconds) { return seconds > -keyedSecondsLimit && seconds < keyedSecondsLimit; };
     if (!keyed(event.start) || !keyed(event.end) || event.end - event.start > maxIndexedDays * 86400)
         return std::nullopt;
+    auto current = dayContaining(instantFromSeconds(event.start));
+    if (!current)
+        return std::nullopt;
     QList<int> keys;
-    Instant day = m_calendar.startOfDay(instantFromSeconds(event.start));
-    for (qint64 steps = 0; secondsSinceEpoch(day) < event.end; ++steps) {
-        const auto bounds = table.at(day);
-        if (!bounds || bounds->following <= day || steps > maxIndexedDays + 1)
+    for (auto [start, day] = *current; secondsSinceEpoch(start) < event.end;) {
+        if (!day || day->following <= start || keys.size() > maxIndexedDays + 1)
             return std::nullopt;
-        if (secondsSinceEpoch(bounds->following) > event.start && bounds->key)
-            keys.append(*bounds->key);
-        day = bounds->following;
+        if (secondsSinceEpoch(day->following) > event.start && day->key)
+            keys.append(*day->key);
+        start = day->following;
+        day = dayAt(start);
     }
     return keys;
 }
@@ -132,25 +144,30 @@ QList<CalendarEvent> DayIndex::eventsOn(Instant date) const
 {
     if (m_events.isEmpty())
         return {};
-    const auto fields = m_calendar.fields(date);
-    const auto key = dayKey(fields.year, fields.month, fields.day);
-    if (!key)
+    const auto day = dayContaining(date);
+    if (!day || !day->second->key)
         return scan(date);
 
-    static const QList<qsizetype> none;
-    const auto found = m_days.constFind(*key);
-    const QList<qsizetype> &bucket = found == m_days.cend() ? none : *found;
+    static const Bucket none;
+    const auto found = m_buckets.constFind(*day->second->key);
+    const Bucket &bucket = found == m_buckets.cend() ? none : *found;
+    QList<qsizetype> extra;
+    for (qsizetype position : m_unbucketed) {
+        if (m_events.at(position).occurs(date, m_calendar))
+            extra.append(position);
+    }
+    if (extra.isEmpty())
+        return bucket.events;
+
     QList<CalendarEvent> result;
-    result.reserve(bucket.size());
-    auto next = bucket.cbegin();
-    for (qsizetype other : m_unbucketed) {
-        if (!m_events.at(other).occurs(date, m_calendar))
-            continue;
-        for (; next != bucket.cend() && *next < other; ++next)
+    result.reserve(bucket.positions.size() + extra.size());
+    auto next = bucket.positions.cbegin();
+    for (qsizetype other : extra) {
+        for (; next != bucket.positions.cend() && *next < other; ++next)
             result.append(m_events.at(*next));
         result.append(m_events.at(other));
     }
-    for (; next != bucket.cend(); ++next)
+    for (; next != bucket.positions.cend(); ++next)
         result.append(m_events.at(*next));
     return result;
 }

@@ -6,11 +6,12 @@
 #include <QHash>
 #include <QList>
 
+#include <map>
 #include <optional>
 
 // The loaded events grouped by the local days they occur on, so that asking for one day costs a
 // lookup instead of a pass over every event. Answers exactly what running CalendarEvent::occurs over
-// the filtered events would, in the events' order.
+// the filtered events would, in the events' order. Main thread only: lookups remember day bounds.
 class DayIndex {
 public:
     DayIndex(QList<CalendarEvent> events, std::optional<qint64> calendarFilter, GregorianCalendar calendar);
@@ -19,16 +20,25 @@ public:
     QList<CalendarEvent> eventsOn(Instant date) const;
 
 private:
-    struct Bounds;
-    class DayTable;
+    struct Day {
+        Instant following; // start of the next local day
+        std::optional<int> key;
+    };
+    struct Bucket {
+        QList<qsizetype> positions; // in m_events, ascending
+        QList<CalendarEvent> events;
+    };
+    const Day *dayAt(Instant dayStart) const;
+    std::optional<std::pair<Instant, const Day *>> dayContaining(Instant instant) const;
     std::optional<QList<int>> allDayKeys(const CalendarEvent &event) const;
-    std::optional<QList<int>> timedKeys(const CalendarEvent &event, DayTable &table) const;
+    std::optional<QList<int>> timedKeys(const CalendarEvent &event) const;
     bool passes(const CalendarEvent &event) const;
     QList<CalendarEvent> scan(Instant date) const;
 
     QList<CalendarEvent> m_events;
     std::optional<qint64> m_filter;
     GregorianCalendar m_calendar;
-    QHash<int, QList<qsizetype>> m_days; // yyyymmdd → positions in m_events, ascending
-    QList<qsizetype> m_unbucketed;       // positions checked with occurs() on every lookup
+    mutable std::map<qint64, std::optional<Day>> m_days; // by day start (ms); nullopt: bounds unknown
+    QHash<int, Bucket> m_buckets;                         // by local date yyyymmdd
+    QList<qsizetype> m_unbucketed;                        // checked with occurs() on every lookup
 };
