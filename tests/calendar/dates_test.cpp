@@ -141,8 +141,6 @@ void DatesTest::calendarArithmetic()
     QCOMPARE(local(cal.addMonths(at("2025-03-31T08:00"), -13)), QStringLiteral("2024-02-29T08:00"));
     QVERIFY(cal.dayBounds(at("2025-03-30T23:30")) == std::pair(at("2025-03-30T00:00"), at("2025-03-31T00:00")));
     QVERIFY(!cal.date(2025, 2, 29) && !cal.date(2025, 13, 1) && !cal.date(2025, 4, 0));
-    QVERIFY(cal.sameDay(at("2025-03-30T00:00"), at("2025-03-30T23:59")));
-    QVERIFY(!cal.sameMonth(at("2025-03-31T23:59"), at("2024-03-31T23:59")));
 
     // Next 09:00, a skipped 02:30 (the next existing time) and a repeated one (the first).
     QCOMPARE(local(cal.nextTime(at("2025-03-30T00:00"), 9, 0, 0)), QStringLiteral("2025-03-30T09:00"));
@@ -169,20 +167,16 @@ void DatesTest::templates()
     QCOMPARE(display("jm", "en_US"), QStringLiteral("3:59\u202fAM"));
     QCOMPARE(display("jm", ""), QStringLiteral("3:59\u202fAM")); // the pinned default locale
     QCOMPARE(display("jm", "de_DE"), QStringLiteral("03:59"));
-    QCOMPARE(display("jm", "en_GB", QStringLiteral("Nowhere")), QStringLiteral("01:59"));
     QCOMPARE(display("EEEE d MMMM", "en_US"), QStringLiteral("Sunday, March 30"));
     QCOMPARE(display("EEEE d MMMM", "en_GB", QStringLiteral("America/New_York")), QStringLiteral("Saturday, 29 March"));
     QCOMPARE(display("d MMM yyyy jm", "en_GB"), QStringLiteral("30 Mar 2025, 03:59"));
-    QCOMPARE(display("MMMM yyyy", "en_US"), QStringLiteral("March 2025"));
 }
 
 void DatesTest::zones()
 {
-    QVERIFY(zones::isKnown(madrid) && zones::isKnown(utc));
     QVERIFY(!zones::isKnown(QString()) && !zones::isKnown(QStringLiteral("Etc/Unknown")));
     const QStringList ids = zones::knownIds();
-    QVERIFY(ids.contains(madrid) && ids.contains(QStringLiteral("Pacific/Apia")));
-    QVERIFY(std::all_of(ids.begin(), ids.end(), zones::isKnown));
+    QVERIFY(ids.contains(madrid) && std::all_of(ids.begin(), ids.end(), zones::isKnown));
 
     QCOMPARE(zones::systemId(), madrid);
     qputenv("TZ", "America/New_York");
