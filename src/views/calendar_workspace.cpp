@@ -32,6 +32,7 @@ constexpr int sidebarIdealWidth = 260;
 constexpr int sidebarMaximumWidth = 340;
 constexpr int progressPadding = 8;
 constexpr int calendarDotSize = 12;
+constexpr int sidebarRowSpacing = 3;
 
 QLabel *plainLabel(const QString &text, QWidget *parent)
 {
@@ -172,6 +173,7 @@ QWidget *CalendarWorkspace::buildSidebar()
     m_calendars->setTextElideMode(Qt::ElideNone);
     m_calendars->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_calendars->setFrameShape(QFrame::NoFrame);
+    m_calendars->setSpacing(sidebarRowSpacing);
     connect(m_calendars, &QListWidget::itemSelectionChanged, this, &CalendarWorkspace::filterChosen);
 
     auto *zoneCaption = plainLabel(tr("Time zone"), sidebar);

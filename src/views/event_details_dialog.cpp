@@ -155,6 +155,12 @@ EventDetailsDialog::EventDetailsDialog(const CalendarModel &model, const NativeC
         open->setObjectName(QStringLiteral("openInWebCalendar"));
         open->setFlat(true);
         open->setCursor(Qt::PointingHandCursor);
+        QFont linkFont = open->font();
+        linkFont.setUnderline(true);
+        open->setFont(linkFont);
+        QPalette linkPalette = open->palette();
+        linkPalette.setColor(QPalette::ButtonText, linkPalette.color(QPalette::Link));
+        open->setPalette(linkPalette);
         const QUrl url = client ? webCalendarUrl(client->origin(), m_event.id) : QUrl();
         open->setToolTip(url.toDisplayString());
         open->setEnabled(url.isValid());

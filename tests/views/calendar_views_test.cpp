@@ -219,6 +219,13 @@ private slots:
         QTest::mouseClick(view.findChild<QPushButton *>(QStringLiteral("today")), Qt::LeftButton);
         QCOMPARE(rig.model.date(), instantFromSeconds(1742472000));
 
+        QCOMPARE(grid->headings().first(), QStringLiteral("Mon"));
+        QFont large = view.font();
+        large.setPointSizeF(large.pointSizeF() * 4);
+        view.setFont(large);
+        view.resize(332, 500);
+        QCOMPARE(grid->headings(), QString("MTWTFSS").split(QString(), Qt::SkipEmptyParts));
+
         CalendarMonthView small(rig.model, calendarStyle::ControlSize::Small);
         QCOMPARE(small.grid()->cellRect(0).height(), 28);
         QVERIFY(small.findChild<QToolButton *>(QStringLiteral("previousMonth"))->minimumSize() == QSize(28, 28));
@@ -253,6 +260,13 @@ private slots:
         QCOMPARE(rig.model.selectedCalendar(), std::nullopt);
         QCOMPARE(rows(workspace).size(), 2);
         QCOMPARE(title(workspace), QStringLiteral("Calendar"));
+
+        // A calendar that is not loaded (any more) still filters: nothing matches, no row is chosen.
+        rig.model.setSelectedCalendar(3);
+        QCOMPARE(rows(workspace).size(), 0);
+        QCOMPARE(grid->cell(twelfth).count, 0);
+        QCOMPARE(title(workspace), QStringLiteral("Calendar"));
+        QVERIFY(workspace.findChild<QListWidget *>(QStringLiteral("calendarFilter"))->selectedItems().isEmpty());
         QTest::qWait(50);
         QCOMPARE(rig.loads(), 1);
     }
