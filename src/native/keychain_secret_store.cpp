@@ -35,15 +35,15 @@ public:
     struct Awaiter {
         JobRun *run;
         bool await_ready() const noexcept { return false; }
-        void await_suspend(std::coroutine_handle<> waiting) const { run->suspend(waiting); }
+        bool await_suspend(std::coroutine_handle<> waiting) const { return run->suspend(waiting); }
         JobOutcome await_resume() const { return std::move(run->m_outcome); }
     };
     Awaiter wait() { return {this}; }
 
 private:
-    void suspend(std::coroutine_handle<> waiting)
+    // A job may finish inside start(); the caller then goes on without suspending.
+    bool suspend(std::coroutine_handle<> waiting)
     {
-        m_waiting = waiting;
         QObject::connect(m_job, &QKeychain::Job::finished, &m_limit, [this](QKeychain::Job *job) {
             m_outcome.finished = true;
             m_outcome.error = job->error();
@@ -54,6 +54,10 @@ private:
         QObject::connect(&m_limit, &QTimer::timeout, &m_limit, [this] { resume(); });
         m_limit.start(jobLimit);
         m_job->start();
+        if (m_outcome.finished)
+            return false;
+        m_waiting = waiting;
+        return true;
     }
 
     void resume()

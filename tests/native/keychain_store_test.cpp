@@ -2,11 +2,14 @@
 #include "native_session.h"
 #include "run_task.h"
 
+#include <QDir>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QUuid>
 
-// Runs against the real Secret Service: CTest starts it inside a private D-Bus session with a
-// fresh, unlocked keyring (with_private_keyring.sh).
+// storesOneItemPerOrigin runs against the real Secret Service, which CTest starts inside a private
+// D-Bus session with a fresh, unlocked keyring (with_private_keyring.sh); withoutSecretService runs
+// where no session bus can be reached.
 class KeychainStoreTest : public QObject {
     Q_OBJECT
 
@@ -36,6 +39,21 @@ private slots:
         QVERIFY(runTask(store->remove(service, origin)));
         QCOMPARE(runTask(credentials.read(otherPort)), (NativeSession{"corvane_session", "elsewhere"}));
         runTask(credentials.remove(otherPort));
+    }
+
+    void withoutSecretService()
+    {
+        QTemporaryDir home;
+        qputenv("HOME", home.path().toUtf8());
+        qputenv("XDG_CONFIG_HOME", home.path().toUtf8());
+        qputenv("XDG_DATA_HOME", home.path().toUtf8());
+        const std::unique_ptr<SecretStore> store = makeKeychainSecretStore();
+        const NativeCredentials credentials(*store, NativeCredentials::serviceName({}));
+        const QString origin = QStringLiteral("https://calendar.example");
+        QCOMPARE(runTask(credentials.read(origin)), std::nullopt);
+        const std::exception_ptr error = taskFailure(credentials.save({"__Host-corvane_session", "secret"}, origin));
+        QCOMPARE(error ? describeError(error) : QString(), QStringLiteral("Could not update this session in Keychain."));
+        QCOMPARE(QDir(home.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
     }
 };
 
