@@ -284,7 +284,7 @@ SavedEvent CalendarService::saveQuick(const StoredUser &user, const QuickDraft &
 {
     writableCalendar(m_store, user, draft.calendar_id);
     checkTexts(draft.title, draft.location, {});
-    if (!draft.repeat.isEmpty() && !recurrence::valid(draft.repeat))
+    if (!draft.repeat.isEmpty() && !recurrence::quickRule(draft.repeat))
         refuse(422, QStringLiteral("The repeat rule can’t be used."));
     if (draft.attendees.size() > mostAttendees)
         refuse(422, QStringLiteral("Too many attendees."));

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <functional>
+#include <mutex>
+#include <unordered_map>
 
 using namespace std::chrono;
 
@@ -38,10 +40,19 @@ constexpr auto monthPattern =
 // A clock time: "1pm", "1:30 pm", "13:00", "noon", "midnight".
 constexpr auto timePattern = R"((?:(\d{1,2})(?::(\d{2}))?\s*(am|pm|a\.m\.|p\.m\.)?|(noon|midday|midnight)))";
 
-QRegularExpression rx(const QString &pattern)
+// Compiled once per pattern text; the patterns are few (one set per calendar name).
+const QRegularExpression &rx(const QString &pattern)
 {
-    return QRegularExpression(pattern, QRegularExpression::CaseInsensitiveOption |
-                                           QRegularExpression::UseUnicodePropertiesOption);
+    static std::mutex lock;
+    static std::unordered_map<QString, QRegularExpression> compiled;
+    std::lock_guard guard(lock);
+    auto found = compiled.find(pattern);
+    if (found == compiled.end())
+        found = compiled
+                    .emplace(pattern, QRegularExpression(pattern, QRegularExpression::CaseInsensitiveOption |
+                                                                      QRegularExpression::UseUnicodePropertiesOption))
+                    .first;
+    return found->second;
 }
 
 int numberWord(const QString &word)
@@ -345,7 +356,7 @@ std::variant<QuickPreview, Refusal> interpret(const QString &text, const QString
                 const QString whole = m.captured(0).toLower();
                 const bool between = whole.startsWith(QLatin1String("between"));
                 const bool introduced = between || whole.startsWith(QLatin1String("from"));
-                if (whole.contains(QRegularExpression(QStringLiteral(R"(\band\b)"))) && !between)
+                if (whole.contains(rx(QStringLiteral(R"(\band\b)"))) && !between)
                     return false;
                 return introduced || clockLike(whole);
             });
@@ -405,15 +416,15 @@ std::variant<QuickPreview, Refusal> interpret(const QString &text, const QString
         }
     }
     QString location;
-    const QString placeEnd = QStringLiteral(R"((?=\s+(?:with|on|for|from|every)\b|\s*\x1f|\s*$))");
-    if (auto m = sentence.take(rx(QStringLiteral(R"(\b(?:at|@)\s+([^\x1f]+?))") + placeEnd)); m.hasMatch()) {
+    static const QString placeEnd = QStringLiteral(R"((?=\s+(?:with|on|for|from|every)\b|\s*\x1f|\s*$))");
+    // Case matters for "in": a capitalised name, a room or "the …" follows it.
+    static const QRegularExpression inPlace(
+        QStringLiteral(R"(\b[Ii]n\s+((?:[Rr]oom|[Bb]uilding|[Ff]loor)\s+\S+|the\s+[^\x1f]+?|\p{Lu}[^\x1f]*?))") + placeEnd,
+        QRegularExpression::UseUnicodePropertiesOption);
+    if (auto m = sentence.take(rx(QStringLiteral(R"(\b(?:at|@)\s+([^\x1f]+?))") + placeEnd)); m.hasMatch())
         location = m.captured(1).trimmed();
-    } else if (auto m = sentence.take(QRegularExpression(
-                   QStringLiteral(R"(\b[Ii]n\s+((?:[Rr]oom|[Bb]uilding|[Ff]loor)\s+\S+|the\s+[^\x1f]+?|\p{Lu}[^\x1f]*?))") + placeEnd,
-                   QRegularExpression::UseUnicodePropertiesOption));
-               m.hasMatch()) {
+    else if (auto m = sentence.take(inPlace); m.hasMatch())
         location = m.captured(1).trimmed();
-    }
 
     const QString title = sentence.rest();
     static const QRegularExpression meaningful(QStringLiteral(R"([\p{L}\p{N}])"), QRegularExpression::UseUnicodePropertiesOption);

@@ -88,6 +88,13 @@ namespace recurrence {
 
 bool valid(const QString &rule) { return parsed(rule).has_value(); }
 
+bool quickRule(const QString &rule)
+{
+    static const QRegularExpression form(
+        QStringLiteral(R"(^FREQ=(DAILY|WEEKLY|MONTHLY|YEARLY)(;INTERVAL=[1-9]\d?)?(;BYDAY=MO,TU,WE,TH,FR)?$)"));
+    return form.match(rule).hasMatch() && valid(rule);
+}
+
 std::vector<LocalDateTime> starts(const QString &rule, const LocalDateTime &first, bool allDay,
                                   const LocalDateTime &from, const LocalDateTime &to, std::size_t limit)
 {

@@ -10,6 +10,9 @@ namespace recurrence {
 // Whether `rule` is an RRULE this server repeats: FREQ of DAILY, WEEKLY, MONTHLY or YEARLY and the
 // common BY parts, INTERVAL, COUNT, UNTIL and WKST.
 bool valid(const QString &rule);
+// Whether `rule` is one that quick add writes (a frequency, an interval, every weekday): the only
+// rules accepted back from clients.
+bool quickRule(const QString &rule);
 // Wall-clock starts of the series that begins at `first`, from the first one at or after `from` up to
 // and including `to`; at most `limit` of them. Times keep their wall-clock value in every
 // occurrence; placing them in a zone is the caller's job.

@@ -391,6 +391,9 @@ void ContractTest::quickParseAndSave()
     QuickDraft readOnly = quickCases().front().draft;
     readOnly.calendar_id = 4;
     QCOMPARE(call("POST", QStringLiteral("/api/native/quick"), encode(readOnly)).status, 403);
+    QuickDraft everySecond = quickCases().front().draft;
+    everySecond.repeat = QStringLiteral("FREQ=SECONDLY");
+    QCOMPARE(call("POST", QStringLiteral("/api/native/quick"), encode(everySecond)).status, 422);
 }
 
 void ContractTest::badRequestsAreRefusedPlainly_data()
