@@ -2,7 +2,6 @@
 
 #include "dates.h"
 
-#include <QDBusConnection>
 #include <QFile>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
@@ -20,11 +19,12 @@ constexpr qint64 largestZoneFile = 1024 * 1024; // compiled zone files are a few
 } // namespace
 
 SystemTimeZoneWatcher::SystemTimeZoneWatcher(QObject *parent)
-    : SystemTimeZoneWatcher(QStringLiteral("/etc/localtime"), true, parent)
+    : SystemTimeZoneWatcher(QStringLiteral("/etc/localtime"), QDBusConnection::systemBus(), parent)
 {
 }
 
-SystemTimeZoneWatcher::SystemTimeZoneWatcher(const QString &zoneFile, bool useSystemBus, QObject *parent)
+SystemTimeZoneWatcher::SystemTimeZoneWatcher(const QString &zoneFile, std::optional<QDBusConnection> bus,
+                                             QObject *parent)
     : QObject(parent), m_zoneFile(zoneFile)
 {
     m_settle = new QTimer(this);
@@ -32,14 +32,11 @@ SystemTimeZoneWatcher::SystemTimeZoneWatcher(const QString &zoneFile, bool useSy
     m_settle->setInterval(settleMilliseconds);
     connect(m_settle, &QTimer::timeout, this, &SystemTimeZoneWatcher::announce);
 
-    if (useSystemBus) {
-        QDBusConnection bus = QDBusConnection::systemBus();
-        // No service name: matching on the path needs no blocking name lookup on the bus.
-        if (bus.isConnected())
-            bus.connect(QString(), timedatePath, QStringLiteral("org.freedesktop.DBus.Properties"),
-                        QStringLiteral("PropertiesChanged"), this,
-                        SLOT(propertiesChanged(QString, QVariantMap, QStringList)));
-    }
+    // No service name: matching on the path needs no blocking name lookup on the bus.
+    if (bus && bus->isConnected())
+        bus->connect(QString(), timedatePath, QStringLiteral("org.freedesktop.DBus.Properties"),
+                     QStringLiteral("PropertiesChanged"), this,
+                     SLOT(propertiesChanged(QString, QVariantMap, QStringList)));
 
     // The zone file is usually a symbolic link that is replaced, not rewritten, so its folder is
     // watched as well and the file is compared before announcing.

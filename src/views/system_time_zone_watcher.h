@@ -1,10 +1,13 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDBusConnection>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 #include <QVariantMap>
+
+#include <optional>
 
 class QFileSystemWatcher;
 class QTimer;
@@ -16,8 +19,8 @@ class SystemTimeZoneWatcher : public QObject {
     Q_OBJECT
 public:
     explicit SystemTimeZoneWatcher(QObject *parent = nullptr);
-    // Tests watch a zone file of their own.
-    SystemTimeZoneWatcher(const QString &zoneFile, bool useSystemBus, QObject *parent = nullptr);
+    // Tests watch a zone file and a bus of their own; without a bus only the file is watched.
+    SystemTimeZoneWatcher(const QString &zoneFile, std::optional<QDBusConnection> bus, QObject *parent = nullptr);
 
 signals:
     void changed();

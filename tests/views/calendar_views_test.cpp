@@ -11,9 +11,11 @@
 
 #include <QAccessible>
 #include <QAction>
+#include <QDBusMessage>
 #include <QDesktopServices>
 #include <QLabel>
 #include <QListWidget>
+#include <QProcess>
 #include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
@@ -408,7 +410,7 @@ private slots:
             file.write(bytes);
         };
         write(zoneFile, "TZif Madrid");
-        SystemTimeZoneWatcher watcher(zoneFile, false);
+        SystemTimeZoneWatcher watcher(zoneFile, std::nullopt);
         QSignalSpy changed(&watcher, &SystemTimeZoneWatcher::changed);
 
         write(folder.filePath(QStringLiteral("unrelated")), "x");
@@ -425,6 +427,45 @@ private slots:
 
         write(zoneFile, "TZif Lisbon");
         QVERIFY(changed.wait(2000));
+    }
+
+    void timedatePropertyIsAnnounced()
+    {
+        QProcess daemon;
+        daemon.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                                                     QStringLiteral("--print-address=1")});
+        if (!daemon.waitForStarted(2000))
+            QSKIP("no dbus-daemon to stand in for the system bus");
+        QVERIFY(daemon.waitForReadyRead(5000));
+        const QString address = QString::fromUtf8(daemon.readLine()).trimmed();
+        QTemporaryDir folder;
+        {
+            QDBusConnection bus = QDBusConnection::connectToBus(address, QStringLiteral("watched"));
+            QVERIFY(bus.isConnected());
+            SystemTimeZoneWatcher watcher(folder.filePath(QStringLiteral("localtime")), bus);
+            QSignalSpy changed(&watcher, &SystemTimeZoneWatcher::changed);
+            QDBusConnection sender = QDBusConnection::connectToBus(address, QStringLiteral("timedated"));
+            const auto announce = [&](const QString &interface, const QVariantMap &values, const QStringList &dropped) {
+                QDBusMessage signal = QDBusMessage::createSignal(
+                    QStringLiteral("/org/freedesktop/timedate1"), QStringLiteral("org.freedesktop.DBus.Properties"),
+                    QStringLiteral("PropertiesChanged"));
+                signal << interface << values << dropped;
+                QVERIFY(sender.send(signal));
+            };
+            const QString timedate = QStringLiteral("org.freedesktop.timedate1");
+            announce(timedate, {{QStringLiteral("NTP"), true}}, {});
+            announce(QStringLiteral("org.example.Other"), {{QStringLiteral("Timezone"), QStringLiteral("UTC")}}, {});
+            QTest::qWait(500);
+            QCOMPARE(changed.count(), 0);
+            announce(timedate, {{QStringLiteral("Timezone"), QStringLiteral("Asia/Tokyo")}}, {});
+            QVERIFY(changed.wait(2000));
+            announce(timedate, {}, {QStringLiteral("Timezone")});
+            QVERIFY(changed.wait(2000));
+        }
+        QDBusConnection::disconnectFromBus(QStringLiteral("watched"));
+        QDBusConnection::disconnectFromBus(QStringLiteral("timedated"));
+        daemon.terminate();
+        QVERIFY(daemon.waitForFinished(5000));
     }
 };
 
