@@ -338,6 +338,9 @@ std::variant<QuickPreview, Refusal> interpret(const QString &text, const QString
     }
     if (badDate)
         return Refusal{422, QStringLiteral("That date doesn’t exist.")};
+    // Local texts carry four-digit years; keep well inside them.
+    if (date && (date->year() < year(1900) || date->year() > year(2199)))
+        return Refusal{422, QStringLiteral("That date is too far away.")};
     if (!dateAssumption.isEmpty())
         assumptions << dateAssumption;
 

@@ -59,6 +59,7 @@ void QuickAddTest::refusals_data()
     QTest::newRow("punctuation only") << "?!" << 422;
     QTest::newRow("no such day") << "Meeting on 2/30" << 422;
     QTest::newRow("no such hour") << "Meeting at 13pm" << 422;
+    QTest::newRow("too far away") << "Meeting 12/31/9999 for 2 days" << 422;
     QTest::newRow("too long") << QString(600, QLatin1Char('a')) << 413;
 }
 
