@@ -13,12 +13,14 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPointer>
 #include <QPushButton>
-#include <QStyleOptionFocusRect>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <QWindow>
+
+#include <algorithm>
 
 namespace {
 
@@ -31,6 +33,7 @@ constexpr qreal ringWidth = 2;
 constexpr int dotSize = 4;
 constexpr int dotSpacing = 3;      // between the day number and its dot
 constexpr qreal smallestGlyphScale = 0.7;
+constexpr qreal cursorInset = 3.5; // the keyboard cursor sits inside today's ring
 
 void moveMonths(CalendarModel &model, int months)
 {
@@ -400,11 +403,11 @@ void CalendarMonthGrid::paintEvent(QPaintEvent *)
         }
 
         if (hasFocus() && i == m_cursor) {
-            QStyleOptionFocusRect option;
-            option.initFrom(this);
-            option.rect = cellRect(i).adjusted(2, 2, -2, -2);
-            option.backgroundColor = c.background.alpha() > 0 ? c.background : palette().color(QPalette::Window);
-            style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, this);
+            const QColor cursorColour = c.selected ? QColor(Qt::white) : palette().color(QPalette::Highlight);
+            painter.setPen(QPen(cursorColour, 1, Qt::DashLine));
+            painter.setBrush(Qt::NoBrush);
+            painter.drawRoundedRect(box.adjusted(cursorInset, cursorInset, -cursorInset, -cursorInset),
+                                    cornerRadius - cursorInset, cornerRadius - cursorInset);
         }
     }
 }

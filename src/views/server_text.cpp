@@ -3,6 +3,7 @@
 #include <QAbstractTextDocumentLayout>
 #include <QLabel>
 #include <QTextDocument>
+#include <QtMath>
 
 namespace {
 
