@@ -21,6 +21,7 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QShortcut>
+#include <QStyledItemDelegate>
 #include <QSplitter>
 #include <QToolBar>
 #include <QVBoxLayout>
@@ -90,6 +91,20 @@ QWidget *unavailablePanel(const QString &iconName, const QString &title, QLabel 
     layout->addWidget(description);
     return panel;
 }
+
+// Shows calendar names with break opportunities inside very long words; the items keep the names
+// as received.
+class BreakableItemDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        option->text = serverText::breakable(option->text);
+    }
+};
 
 std::optional<qint64> filterOf(const QListWidgetItem *item)
 {
@@ -174,6 +189,7 @@ QWidget *CalendarWorkspace::buildSidebar()
     m_calendars->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_calendars->setFrameShape(QFrame::NoFrame);
     m_calendars->setSpacing(sidebarRowSpacing);
+    m_calendars->setItemDelegate(new BreakableItemDelegate(m_calendars));
     connect(m_calendars, &QListWidget::itemSelectionChanged, this, &CalendarWorkspace::filterChosen);
 
     auto *zoneCaption = plainLabel(tr("Time zone"), sidebar);
@@ -334,9 +350,8 @@ void CalendarWorkspace::rebuildCalendars()
 
     for (const TeamCalendar &calendar : m_model.calendars()) {
         const QColor colour = calendarStyle::hueColor(calendar.hue);
-        auto *item = new QListWidgetItem(dotIcon(colour), serverText::breakable(calendar.name), m_calendars);
+        auto *item = new QListWidgetItem(dotIcon(colour), calendar.name, m_calendars);
         item->setData(Qt::UserRole, QVariant::fromValue(calendar.id));
-        item->setData(Qt::AccessibleTextRole, calendar.name);
         item->setData(Qt::DecorationPropertyRole, colour);
         item->setToolTip(calendar.name);
     }
