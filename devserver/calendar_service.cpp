@@ -92,7 +92,7 @@ StoredCalendar writableCalendar(const Store &store, const StoredUser &user, qint
     refuse(422, QStringLiteral("That calendar doesn’t exist."));
 }
 
-std::optional<SavedEvent> saved(qint64 id, const QString &warning)
+SavedEvent saved(qint64 id, const QString &warning)
 {
     SavedEvent result;
     result.id = id;
@@ -226,7 +226,7 @@ SavedEvent CalendarService::create(const StoredUser &user, const CalendarEvent &
     Store::Transaction transaction(m_store);
     const qint64 id = m_store.addEvent(stored);
     transaction.commit();
-    return *saved(id, schedule.warning);
+    return saved(id, schedule.warning);
 }
 
 SavedEvent CalendarService::update(const StoredUser &user, qint64 id, const CalendarEvent &event)
@@ -277,7 +277,7 @@ SavedEvent CalendarService::update(const StoredUser &user, qint64 id, const Cale
     Store::Transaction transaction(m_store);
     m_store.updateEvent(*stored);
     transaction.commit();
-    return *saved(id, warnings.join(QLatin1Char(' ')));
+    return saved(id, warnings.join(QLatin1Char(' ')));
 }
 
 SavedEvent CalendarService::saveQuick(const StoredUser &user, const QuickDraft &draft)
@@ -305,7 +305,7 @@ SavedEvent CalendarService::saveQuick(const StoredUser &user, const QuickDraft &
     Store::Transaction transaction(m_store);
     const qint64 id = m_store.addEvent(stored);
     transaction.commit();
-    return *saved(id, schedule.warning);
+    return saved(id, schedule.warning);
 }
 
 std::optional<CalendarEvent> CalendarService::find(qint64 id) const
