@@ -151,14 +151,15 @@ CalendarWorkspace::CalendarWorkspace(CalendarModel &model, NativeClient client, 
         // month boundaries; no second load for the same change.
         m_shownMonth = m_model.monthStart();
         m_zone->setText(serverText::breakable(m_model.zone()));
+        m_zone->setAccessibleName(m_model.zone());
         rebuildAgenda();
     });
     for (auto signal : {&CalendarModel::noticeChanged, &CalendarModel::loadingChanged, &CalendarModel::errorChanged})
         connect(&m_model, signal, this, &CalendarWorkspace::refreshStatus);
 
     connect(&m_preferences, &Preferences::changed, this, &CalendarWorkspace::preferencesChanged);
-    m_zoneWatcher = new SystemTimeZoneWatcher(this);
-    connect(m_zoneWatcher, &SystemTimeZoneWatcher::changed, this, &CalendarWorkspace::reload);
+    auto *zoneWatcher = new SystemTimeZoneWatcher(this);
+    connect(zoneWatcher, &SystemTimeZoneWatcher::changed, this, &CalendarWorkspace::reload);
 
     auto *refreshKey = new QShortcut(QKeySequence::Refresh, this);
     refreshKey->setContext(Qt::WidgetWithChildrenShortcut);
@@ -197,8 +198,8 @@ QWidget *CalendarWorkspace::buildSidebar()
     m_zone = serverText::label(m_model.zone(), sidebar);
     m_zone->setObjectName(QStringLiteral("timeZone"));
     m_zone->setFont(calendarStyle::footnoteFont(font()));
-    m_zone->setAccessibleName(tr("Time zone"));
     makeSecondary(m_zone);
+    zoneCaption->setBuddy(m_zone);
 
     auto *settings = new QPushButton(QIcon::fromTheme(QStringLiteral("preferences-system")), tr("Settings"), sidebar);
     settings->setObjectName(QStringLiteral("settings"));

@@ -20,7 +20,6 @@ class QProgressBar;
 class QPushButton;
 class QToolBar;
 class QVBoxLayout;
-class SystemTimeZoneWatcher;
 
 // The signed-in main window content: a sidebar with the calendar filter, the zone, "Settings" and
 // "Sign out"; a detail column with the month grid, the model's notice, progress and load error, and
@@ -94,6 +93,5 @@ private:
     QLabel *m_agendaHeader = nullptr;
     QWidget *m_noEvents = nullptr;
     QVBoxLayout *m_rows = nullptr;
-    SystemTimeZoneWatcher *m_zoneWatcher = nullptr;
     QPointer<EventDetailsDialog> m_details;
 };
