@@ -57,11 +57,14 @@ DayIndex::DayIndex(QList<CalendarEvent> events, std::optional<qint64> calendarFi
         }
         for (int key : *keys) {
             Bucket &bucket = m_buckets[key];
-            if (bucket.positions.isEmpty() || bucket.positions.constLast() != i) {
+            if (bucket.positions.isEmpty() || bucket.positions.constLast() != i)
                 bucket.positions.append(i);
-                bucket.events.append(event);
-            }
         }
+    }
+    for (Bucket &bucket : m_buckets) {
+        bucket.events.reserve(bucket.positions.size());
+        for (qsizetype position : std::as_const(bucket.positions))
+            bucket.events.append(m_events.at(position));
     }
 }
 
@@ -100,7 +103,7 @@ std::optional<std::pair<Instant, const DayIndex::Day *>> DayIndex::dayContaining
 
 // An all-day event occurs where day_start <= D < day_end as texts; for canonical dates that is the
 // dates from day_start up to the day before day_end.
-std::optional<QList<int>> DayIndex::allDayKeys(const CalendarEvent &event) const
+std::optional<DayIndex::DayKeys> DayIndex::allDayKeys(const CalendarEvent &event) const
 {
     const auto first = canonicalDate(event.day_start);
     const auto end = canonicalDate(event.day_end);
@@ -109,7 +112,7 @@ std::optional<QList<int>> DayIndex::allDayKeys(const CalendarEvent &event) const
     const qint64 count = first->daysTo(*end);
     if (count > maxIndexedDays)
         return std::nullopt;
-    QList<int> keys;
+    DayKeys keys;
     for (qint64 i = 0; i < count; ++i) {
         const QDate day = first->addDays(i);
         if (const auto key = dayKey(day.year(), day.month(), day.day()))
@@ -120,7 +123,7 @@ std::optional<QList<int>> DayIndex::allDayKeys(const CalendarEvent &event) const
 
 // A timed event occurs on the day [S, N) when N > start and S < end: the days from the one holding
 // `start` up to the last one that begins before `end` (none when end <= S of that first day).
-std::optional<QList<int>> DayIndex::timedKeys(const CalendarEvent &event) const
+std::optional<DayIndex::DayKeys> DayIndex::timedKeys(const CalendarEvent &event) const
 {
     const auto keyed = [](qint64 seconds) { return seconds > -keyedSecondsLimit && seconds < keyedSecondsLimit; };
     if (!keyed(event.start) || !keyed(event.end) || event.end - event.start > maxIndexedDays * 86400)
@@ -128,7 +131,7 @@ std::optional<QList<int>> DayIndex::timedKeys(const CalendarEvent &event) const
     auto current = dayContaining(instantFromSeconds(event.start));
     if (!current)
         return std::nullopt;
-    QList<int> keys;
+    DayKeys keys;
     for (auto [start, day] = *current; secondsSinceEpoch(start) < event.end;) {
         if (!day || day->following <= start || keys.size() > maxIndexedDays + 1)
             return std::nullopt;

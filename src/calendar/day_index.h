@@ -5,6 +5,7 @@
 
 #include <QHash>
 #include <QList>
+#include <QVarLengthArray>
 
 #include <map>
 #include <optional>
@@ -24,14 +25,15 @@ private:
         Instant following; // start of the next local day
         std::optional<int> key;
     };
+    using DayKeys = QVarLengthArray<int, 8>;
     struct Bucket {
         QList<qsizetype> positions; // in m_events, ascending
         QList<CalendarEvent> events;
     };
     const Day *dayAt(Instant dayStart) const;
     std::optional<std::pair<Instant, const Day *>> dayContaining(Instant instant) const;
-    std::optional<QList<int>> allDayKeys(const CalendarEvent &event) const;
-    std::optional<QList<int>> timedKeys(const CalendarEvent &event) const;
+    std::optional<DayKeys> allDayKeys(const CalendarEvent &event) const;
+    std::optional<DayKeys> timedKeys(const CalendarEvent &event) const;
     bool passes(const CalendarEvent &event) const;
     QList<CalendarEvent> scan(Instant date) const;
 
