@@ -189,7 +189,6 @@ CalendarMonthGrid::CalendarMonthGrid(CalendarModel &model, calendarStyle::Contro
     setObjectName(QStringLiteral("monthGrid"));
     setFocusPolicy(Qt::StrongFocus);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    setAttribute(Qt::WA_Hover);
 
     for (auto signal : {&CalendarModel::dateChanged, &CalendarModel::zoneChanged, &CalendarModel::calendarsChanged,
                         &CalendarModel::eventsChanged, &CalendarModel::selectedCalendarChanged})
