@@ -35,6 +35,8 @@ int indexOf(const QStringList &names, const QString &word)
 
 constexpr auto weekdayPattern =
     R"((monday|mon|tuesday|tues|tue|wednesday|wed|thursday|thurs|thur|thu|friday|fri|saturday|sat|sunday|sun))";
+// Without "on", "next" or "this" only full names count ("lunch in the sun" names no day).
+constexpr auto fullWeekdayPattern = R"((monday|tuesday|wednesday|thursday|friday|saturday|sunday))";
 constexpr auto monthPattern =
     R"((january|jan|february|feb|march|mar|april|apr|may|june|jun|july|jul|august|aug|september|sept|sep|october|oct|november|nov|december|dec)\.?)";
 // A clock time: "1pm", "1:30 pm", "13:00", "noon", "midnight".
@@ -329,9 +331,11 @@ std::variant<QuickPreview, Refusal> interpret(const QString &text, const QString
                m.hasMatch()) {
         const int count = numberWord(m.captured(1));
         date = year_month_day(sys_days(today) + days(count * (m.captured(2).toLower() == QLatin1String("week") ? 7 : 1)));
-    } else if (auto m = sentence.take(rx(QStringLiteral(R"(\b(next|this|coming|on)?\s*%1\b)").arg(QLatin1String(weekdayPattern))));
+    } else if (auto m = sentence.take(rx(QStringLiteral(R"(\b(?:(next|this|coming|on)\s+%1|%2)\b)")
+                                             .arg(QLatin1String(weekdayPattern), QLatin1String(fullWeekdayPattern))));
                m.hasMatch()) {
-        date = fromWeekday(indexOf(weekdayWords, m.captured(2)), m.captured(1).toLower() == QLatin1String("next"));
+        const QString day = m.captured(2).isEmpty() ? m.captured(3) : m.captured(2);
+        date = fromWeekday(indexOf(weekdayWords, day), m.captured(1).toLower() == QLatin1String("next"));
     } else if (auto m = sentence.take(rx(QStringLiteral(R"(\bnext\s+week\b)"))); m.hasMatch()) {
         date = fromWeekday(1, true);
         dateAssumption = QStringLiteral("“Next week” read as Monday.");

@@ -26,6 +26,7 @@ private slots:
     void refusals();
     void unknownZoneFallsBackToUtc();
     void everyPreviewIsSaveable();
+    void abbreviatedWeekdaysNeedAQualifier();
 };
 
 void QuickAddTest::sentences_data()
@@ -80,6 +81,19 @@ void QuickAddTest::unknownZoneFallsBackToUtc()
     const auto &preview = std::get<QuickPreview>(answer);
     QCOMPARE(preview.draft.tz, QStringLiteral("UTC"));
     QCOMPARE(preview.assumptions.first(), QStringLiteral("Unknown time zone “Mars/Olympus”: UTC used."));
+}
+
+void QuickAddTest::abbreviatedWeekdaysNeedAQualifier()
+{
+    const auto read = [](const char *text) {
+        return std::get<QuickPreview>(quick::interpret(QString::fromUtf8(text), QStringLiteral("Europe/Madrid"), quickNow(),
+                                                       calendars(), 1))
+            .draft;
+    };
+    QCOMPARE(read("Picnic in the sun").start_local, QStringLiteral("2025-03-12"));
+    QCOMPARE(read("Picnic in the sun").location, QStringLiteral("the sun"));
+    QCOMPARE(read("Picnic on sun").start_local, QStringLiteral("2025-03-16"));
+    QCOMPARE(read("Picnic Sunday").start_local, QStringLiteral("2025-03-16"));
 }
 
 // Random sentences from the interpreter's own vocabulary: each gives a refusal or a draft whose times
