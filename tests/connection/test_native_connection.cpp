@@ -1,0 +1,490 @@
+#include "fake_clock.h"
+#include "loopback_peer.h"
+#include "memory_secret_store.h"
+#include "native_connection.h"
+#include "preferences.h"
+
+#include <QDeadlineTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+const QString appId = QStringLiteral("app.teodal.test");
+const QString zeroId = QString(43, QLatin1Char('A'));                         // 32 zero bytes
+const QString onesId = QString(42, QLatin1Char('_')) + QLatin1Char('8');      // 32 bytes of 0xFF
+const QString countingVerifier = QStringLiteral("AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8"); // bytes 0…31
+const QString countingChallenge = QStringLiteral("6oZqdX5MOLq_qBJ8vppAnT4fk6AP8UiP9zX8-Rev_9A");
+
+QByteArray jsonOf(const QJsonObject &object) { return QJsonDocument(object).toJson(QJsonDocument::Compact); }
+QJsonObject bodyOf(const RecordedRequest &request) { return QJsonDocument::fromJson(request.body).object(); }
+PeerAnswer begin(const QString &id) { return PeerAnswer::json(200, jsonOf({{"id", id}})); }
+PeerAnswer session(const QString &name, const QString &value)
+{
+    return PeerAnswer::json(200, jsonOf({{"name", name}, {"value", value}}));
+}
+
+qint64 msBetween(Clock::TimePoint from, Clock::TimePoint to)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(to - from).count();
+}
+
+bool countingBytes(QByteArray &bytes)
+{
+    for (qsizetype i = 0; i < bytes.size(); ++i)
+        bytes[i] = char(i);
+    return true;
+}
+
+} // namespace
+
+// Holds every secret-store operation while closed, so tests see what happens while the store works.
+class GatedSecretStore final : public QObject, public SecretStore {
+    Q_OBJECT
+public:
+    explicit GatedSecretStore(SecretStore &inner) : m_inner(inner) {}
+    bool closed = false;
+    int waiting = 0;
+    void open()
+    {
+        closed = false;
+        emit opened();
+    }
+    QCoro::Task<ReadResult> read(QString service, QString account) override
+    {
+        co_await pass();
+        co_return co_await m_inner.read(service, account);
+    }
+    QCoro::Task<bool> write(QString service, QString account, QByteArray data) override
+    {
+        co_await pass();
+        co_return co_await m_inner.write(service, account, data);
+    }
+    QCoro::Task<bool> remove(QString service, QString account) override
+    {
+        co_await pass();
+        co_return co_await m_inner.remove(service, account);
+    }
+signals:
+    void opened();
+
+private:
+    QCoro::Task<> pass()
+    {
+        if (!closed)
+            co_return;
+        ++waiting;
+        co_await qCoro(this, &GatedSecretStore::opened);
+        --waiting;
+    }
+    SecretStore &m_inner;
+};
+
+struct Rig {
+    explicit Rig(LoopbackPeer::Mode mode = LoopbackPeer::Plain) : peer(mode)
+    {
+        QObject::connect(&peer, &LoopbackPeer::requestReceived, &peer, [this](const RecordedRequest &request) {
+            arrivals.append({request.path(), clock.now()});
+        });
+    }
+
+    QString origin() const { return peer.origin(QStringLiteral("localhost")); }
+    std::unique_ptr<NativeConnection> connection(QString defaultServer = {})
+    {
+        return std::make_unique<NativeConnection>(defaultServer.isNull() ? origin() : defaultServer,
+                                                  NativeConnection::Services{preferences, secrets, clock, random, appId});
+    }
+    NativeConnection::OpenUrl opener()
+    {
+        return [this](QUrl url) -> QCoro::Task<bool> {
+            clock.advance(browserDelay);
+            openedAt = clock.now();
+            opened.append(url);
+            co_return openResult;
+        };
+    }
+    std::optional<NativeSession> stored(const QString &account) const
+    {
+        const auto found = memory.items.constFind({NativeCredentials::serviceName(appId), account});
+        NativeSession value;
+        if (found == memory.items.constEnd() || !decode(*found, value))
+            return std::nullopt;
+        return value;
+    }
+    void script(const QString &id, int pending, PeerAnswer last)
+    {
+        peer.route("POST", "/native/request", begin(id));
+        for (int i = 0; i < pending; ++i)
+            peer.enqueue(PeerAnswer(202));
+        peer.enqueue(std::move(last));
+    }
+    // Runs the flow to its end; fake time moves by `step` only while the flow sleeps.
+    bool finish(NativeConnection &connection, std::chrono::milliseconds step = 2s)
+    {
+        while (connection.signingIn()) {
+            QDeadlineTimer deadline(5s);
+            while (clock.sleeping() == 0 && connection.signingIn()) {
+                if (deadline.hasExpired())
+                    return false;
+                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+            }
+            if (connection.signingIn())
+                clock.advance(step);
+        }
+        return true;
+    }
+    QList<Clock::TimePoint> exchangeTimes() const
+    {
+        QList<Clock::TimePoint> times;
+        for (const auto &[path, time] : arrivals)
+            if (path == "/native/exchange")
+                times.append(time);
+        return times;
+    }
+
+    QTemporaryDir dir;
+    Preferences preferences{std::make_unique<QSettings>(dir.filePath("prefs.ini"), QSettings::IniFormat)};
+    MemorySecretStore memory;
+    GatedSecretStore secrets{memory};
+    FakeClock clock;
+    LoopbackPeer peer;
+    NativeConnection::RandomBytes random = countingBytes;
+    QString address;
+    bool openResult = true;
+    std::chrono::milliseconds browserDelay{0};
+    Clock::TimePoint openedAt;
+    QList<QUrl> opened;
+    QList<std::pair<QByteArray, Clock::TimePoint>> arrivals;
+};
+
+using Setup = std::function<void(Rig &)>;
+Q_DECLARE_METATYPE(Setup)
+
+class TestNativeConnection : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() { LoopbackPeer::trustInThisProcess(); }
+
+    void signInPollsEveryTwoSecondsAndStoresTheBodySession()
+    {
+        Rig rig;
+        rig.script(zeroId, 2,
+                   session("corvane_session", countingVerifier)
+                       .header("Set-Cookie", "corvane_session=" + onesId.toLatin1() + "; Path=/"));
+        auto connection = rig.connection(QStringLiteral("https://calendar.example"));
+        connection->setServerAddress("  " + rig.origin() + "/ ");
+        connection->signIn(rig.opener());
+        QVERIFY(rig.finish(*connection, 100ms));
+
+        QCOMPARE(connection->error(), QString());
+        QCOMPARE(rig.opened, QList<QUrl>{QUrl(rig.origin() + "/native/start?id=" + zeroId)});
+        QCOMPARE(connection->code(), QStringLiteral("0F00-7385"));
+        QCOMPARE(connection->browserURL(), QUrl());
+        const auto &requests = rig.peer.requests();
+        QCOMPARE(requests.size(), 4);
+        QCOMPARE(bodyOf(requests[0]), QJsonObject({{"challenge", countingChallenge}}));
+        for (const RecordedRequest &request : requests) {
+            QCOMPARE(request.method, QByteArray("POST"));
+            QVERIFY(!request.hasHeader("cookie"));
+        }
+        QCOMPARE(bodyOf(requests[3]), QJsonObject({{"id", zeroId}, {"verifier", countingVerifier}}));
+
+        const auto times = rig.exchangeTimes();
+        QCOMPARE(times.size(), 3);
+        QCOMPARE(msBetween(rig.openedAt, times[0]), 2000);
+        QCOMPARE(msBetween(times[0], times[1]), 2000);
+        QCOMPARE(msBetween(times[1], times[2]), 2000);
+
+        const NativeSession expected{"corvane_session", countingVerifier};
+        QVERIFY(connection->client());
+        QCOMPARE(connection->client()->credential(), std::optional(expected));
+        QCOMPARE(NativeHTTP::originText(connection->client()->origin()), rig.origin());
+        QCOMPARE(rig.stored(rig.origin()), std::optional(expected));
+        QCOMPARE(rig.preferences.server(), std::optional(rig.origin()));
+    }
+
+    void restartIsSignedInForTheSameOriginOnly()
+    {
+        Rig rig;
+        rig.script(zeroId, 0, session("corvane_session", countingVerifier));
+        auto first = rig.connection();
+        first->signIn(rig.opener());
+        QVERIFY(rig.finish(*first));
+        QVERIFY(first->client());
+        const qsizetype sent = rig.peer.requests().size();
+
+        auto restarted = rig.connection(QStringLiteral("https://calendar.example"));
+        QVERIFY(restarted->client());
+        QCOMPARE(restarted->client()->credential(), first->client()->credential());
+        QCOMPARE(restarted->serverAddress(), rig.origin());
+
+        rig.preferences.setServer(QStringLiteral("http://localhost:%1").arg(rig.peer.port() + 1));
+        QVERIFY(!rig.connection()->client());
+        QCOMPARE(rig.peer.requests().size(), sent);
+    }
+
+    void restoringHoldsUntilTheStoreAnswers()
+    {
+        Rig rig;
+        rig.memory.items.insert({NativeCredentials::serviceName(appId), rig.origin()},
+                                encode({"corvane_session", countingVerifier}));
+        rig.secrets.closed = true;
+        auto connection = rig.connection();
+        QVERIFY(connection->restoring());
+        QVERIFY(!connection->signedIn());
+        bool signedInWhenRestored = false;
+        connect(connection.get(), &NativeConnection::restoringChanged, this,
+                [&] { signedInWhenRestored = connection->signedIn(); });
+        rig.secrets.open();
+        QTRY_VERIFY(!connection->restoring());
+        QVERIFY(signedInWhenRestored);
+        QVERIFY(rig.peer.requests().isEmpty());
+    }
+
+    void expiryCountsFromTheBrowserOpening()
+    {
+        Rig rig;
+        rig.peer.route("POST", "/native/request", begin(zeroId));
+        rig.peer.route("POST", "/native/exchange", PeerAnswer(202));
+        rig.browserDelay = 100s;
+        auto connection = rig.connection();
+        Clock::TimePoint failedAt;
+        connect(connection.get(), &NativeConnection::errorChanged, this, [&] { failedAt = rig.clock.now(); });
+        connection->signIn(rig.opener());
+        QVERIFY(rig.finish(*connection));
+
+        QCOMPARE(connection->error(), NativeClientError::signInExpired().description());
+        QCOMPARE(msBetween(rig.openedAt, failedAt), 300'000);
+        QCOMPARE(rig.exchangeTimes().size(), 150);
+        QCOMPARE(msBetween(rig.openedAt, rig.exchangeTimes().last()), 300'000);
+    }
+
+    void failures_data()
+    {
+        QTest::addColumn<Setup>("setup");
+        QTest::addColumn<int>("requests");
+        QTest::addColumn<bool>("codeShown");
+        QTest::addColumn<QString>("error"); // empty: the transport's own description
+
+        const auto start = [](PeerAnswer answer) {
+            return Setup([answer](Rig &rig) { rig.peer.route("POST", "/native/request", answer); });
+        };
+        const auto exchange = [](PeerAnswer answer) {
+            return Setup([answer](Rig &rig) { rig.script(zeroId, 0, answer); });
+        };
+        const QString refused = NativeClientError::signInRefused().description();
+        const QString unsupported = NativeClientError::unsupportedResponse().description();
+        const QString invalidId = NativeClientError::signInResponseInvalid().description();
+
+        QTest::newRow("address not an origin")
+            << Setup([](Rig &rig) { rig.address = QStringLiteral("http://calendar.example"); }) << 0 << false
+            << NativeClientError::invalidAddress().description();
+        QTest::newRow("random generator fails")
+            << Setup([](Rig &rig) { rig.random = [](QByteArray &) { return false; }; }) << 0 << false
+            << NativeClientError::signInStartFailed().description();
+        QTest::newRow("start 303") << start(PeerAnswer(303)) << 1 << false << NativeClientError::sessionEnded().description();
+        QTest::newRow("start 401") << start(PeerAnswer(401)) << 1 << false << NativeClientError::sessionEnded().description();
+        QTest::newRow("start 404") << start(PeerAnswer(404)) << 1 << false << NativeClientError::featureMissing().description();
+        QTest::newRow("start 500") << start(PeerAnswer(500)) << 1 << false << NativeClientError::notCompleted(500).description();
+        QTest::newRow("start cut short") << start(begin(zeroId).dropAfterBytes(5)) << 1 << false << QString();
+        QTest::newRow("start too large")
+            << start(PeerAnswer::json(200, QByteArray(NativeHTTP::defaultMaxBytes + 1, ' '))) << 1 << false
+            << NativeClientError::responseTooLarge().description();
+        QTest::newRow("begin not json") << start(PeerAnswer::json(200, "id")) << 1 << false << unsupported;
+        QTest::newRow("begin id a number") << start(PeerAnswer::json(200, R"({"id":1})")) << 1 << false << unsupported;
+        QTest::newRow("id of 42") << start(begin(zeroId.left(42))) << 1 << false << invalidId;
+        QTest::newRow("id of 44") << start(begin(zeroId + "A")) << 1 << false << invalidId;
+        QTest::newRow("id padded") << start(begin(zeroId + "=")) << 1 << false << invalidId;
+        QTest::newRow("id spare bits") << start(begin(zeroId.left(42) + "B")) << 1 << false << invalidId;
+        QTest::newRow("id standard alphabet") << start(begin(QString(onesId).replace('_', '/'))) << 1 << false << invalidId;
+        QTest::newRow("browser refuses")
+            << Setup([](Rig &rig) { rig.script(zeroId, 0, PeerAnswer(202)); rig.openResult = false; }) << 1 << true
+            << NativeClientError::browserOpenFailed().description();
+        QTest::newRow("exchange 500") << exchange(PeerAnswer(500)) << 2 << true << refused;
+        QTest::newRow("exchange 204") << exchange(PeerAnswer(204)) << 2 << true << refused;
+        QTest::newRow("exchange 303") << exchange(PeerAnswer(303)) << 2 << true << refused;
+        QTest::newRow("exchange cut short")
+            << exchange(session("corvane_session", zeroId).dropAfterBytes(5)) << 2 << true << QString();
+        QTest::newRow("session only in Set-Cookie")
+            << exchange(PeerAnswer::json(200, "{}").header("Set-Cookie", "corvane_session=" + zeroId.toLatin1()))
+            << 2 << true << refused;
+        QTest::newRow("https cookie name on http")
+            << exchange(session("__Host-corvane_session", zeroId)) << 2 << true << refused;
+        QTest::newRow("session value padded") << exchange(session("corvane_session", zeroId + "=")) << 2 << true << refused;
+        QTest::newRow("session value spare bits")
+            << exchange(session("corvane_session", zeroId.left(42) + "B")) << 2 << true << refused;
+        QTest::newRow("store refuses")
+            << Setup([](Rig &rig) {
+                   rig.script(zeroId, 0, session("corvane_session", zeroId));
+                   rig.memory.failWrites = true;
+               })
+            << 2 << true << NativeClientError::keychainSaveFailed().description();
+    }
+
+    void failures()
+    {
+        QFETCH(Setup, setup);
+        QFETCH(int, requests);
+        QFETCH(bool, codeShown);
+        QFETCH(QString, error);
+        Rig rig;
+        setup(rig);
+        auto connection = rig.connection();
+        if (!rig.address.isEmpty())
+            connection->setServerAddress(rig.address);
+        connection->signIn(rig.opener());
+        QVERIFY(rig.finish(*connection));
+
+        if (error.isEmpty())
+            QVERIFY(!connection->error().isEmpty());
+        else
+            QCOMPARE(connection->error(), error);
+        QCOMPARE(rig.peer.requests().size(), requests);
+        QCOMPARE(connection->code(), codeShown ? QStringLiteral("0F00-7385") : QString());
+        QCOMPARE(connection->browserURL(), QUrl());
+        QVERIFY(!connection->client());
+        QVERIFY(!rig.preferences.server());
+        QVERIFY(rig.memory.items.isEmpty());
+    }
+
+    void httpsNeedsTheHostCookie_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("signedIn");
+        QTest::newRow("__Host-corvane_session") << "__Host-corvane_session" << true;
+        QTest::newRow("corvane_session") << "corvane_session" << false;
+    }
+
+    void httpsNeedsTheHostCookie()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, signedIn);
+        Rig rig(LoopbackPeer::Tls);
+        rig.script(zeroId, 0, session(name, countingVerifier));
+        auto connection = rig.connection(rig.peer.origin());
+        connection->signIn(rig.opener());
+        QVERIFY(rig.finish(*connection));
+        QCOMPARE(connection->signedIn(), signedIn);
+        QCOMPARE(connection->error(), signedIn ? QString() : NativeClientError::signInRefused().description());
+    }
+
+    void cancelWritesNothing_data()
+    {
+        QTest::addColumn<Setup>("until");
+        QTest::newRow("starting") << Setup([](Rig &rig) {
+            PeerAnswer slow = begin(zeroId);
+            slow.delay = 100ms;
+            rig.peer.enqueue(slow);
+            QVERIFY(rig.peer.waitForRequests(1));
+        });
+        QTest::newRow("sleeping") << Setup([](Rig &rig) {
+            rig.script(zeroId, 1, session("corvane_session", zeroId));
+            QVERIFY(QTest::qWaitFor([&] { return rig.clock.sleeping() > 0; }));
+        });
+        QTest::newRow("exchanging") << Setup([](Rig &rig) {
+            PeerAnswer slow = session("corvane_session", zeroId);
+            slow.delay = 100ms;
+            rig.script(zeroId, 0, slow);
+            QVERIFY(QTest::qWaitFor([&] { return rig.clock.sleeping() > 0; }));
+            rig.clock.advance(2s);
+            QVERIFY(rig.peer.waitForRequests(2));
+        });
+        QTest::newRow("saving") << Setup([](Rig &rig) {
+            rig.script(zeroId, 0, session("corvane_session", zeroId));
+            rig.secrets.closed = true;
+            QVERIFY(QTest::qWaitFor([&] { return rig.clock.sleeping() > 0; }));
+            rig.clock.advance(2s);
+            QVERIFY(QTest::qWaitFor([&] { return rig.secrets.waiting > 0; }));
+        });
+    }
+
+    void cancelWritesNothing()
+    {
+        QFETCH(Setup, until);
+        Rig rig;
+        auto connection = rig.connection();
+        connection->signIn(rig.opener());
+        until(rig);
+        connection->cancel();
+        QVERIFY(!connection->signingIn());
+        QCOMPARE(connection->code(), QString());
+        QCOMPARE(connection->browserURL(), QUrl());
+
+        QSignalSpy changes(connection.get(), &NativeConnection::clientChanged);
+        QSignalSpy errors(connection.get(), &NativeConnection::errorChanged);
+        QSignalSpy codes(connection.get(), &NativeConnection::codeChanged);
+        const qsizetype sent = rig.peer.requests().size();
+        rig.secrets.open();
+        for (int i = 0; i < 5; ++i)
+            rig.clock.advance(2s);
+        QTest::qWait(200);
+        QVERIFY(rig.peer.waitForAllClosed());
+        QCOMPARE(rig.peer.requests().size(), sent);
+        QCOMPARE(changes.size() + errors.size() + codes.size(), 0);
+        QCOMPARE(connection->error(), QString());
+        QVERIFY(!connection->client());
+        QVERIFY(!rig.preferences.server());
+        QVERIFY(rig.memory.items.isEmpty());
+    }
+
+    void signInAgainReplacesTheRunningFlow()
+    {
+        Rig rig;
+        PeerAnswer slow = begin(zeroId);
+        slow.delay = 100ms;
+        rig.peer.enqueue(slow);
+        rig.peer.enqueue(begin(onesId));
+        rig.peer.route("POST", "/native/exchange", PeerAnswer(202));
+        auto connection = rig.connection();
+        connection->signIn(rig.opener());
+        QVERIFY(rig.peer.waitForRequests(1));
+        connection->signIn(rig.opener());
+        QTRY_VERIFY(!connection->code().isEmpty());
+        QTest::qWait(200);
+        QCOMPARE(connection->code(), QStringLiteral("225F-7E75"));
+        QCOMPARE(rig.opened, QList<QUrl>{QUrl(rig.origin() + "/native/start?id=" + onesId)});
+        QVERIFY(connection->signingIn());
+    }
+
+    void signOutForgetsTheSessionBeforeTellingTheServer()
+    {
+        Rig rig;
+        rig.script(zeroId, 0, session("corvane_session", countingVerifier));
+        auto connection = rig.connection();
+        connection->signIn(rig.opener());
+        QVERIFY(rig.finish(*connection));
+        QVERIFY(connection->client());
+
+        bool storedWhenTold = true;
+        rig.peer.route("POST", "/signout", PeerAnswer(500));
+        connect(&rig.peer, &LoopbackPeer::requestReceived, this,
+                [&] { storedWhenTold = rig.stored(rig.origin()).has_value(); });
+        rig.secrets.closed = true;
+        connection->signOut();
+        QVERIFY(!connection->client());
+        QTest::qWait(200);
+        QCOMPARE(rig.peer.requests().size(), 2);
+        rig.secrets.open();
+        QVERIFY(rig.peer.waitForRequests(3));
+        QVERIFY(!storedWhenTold);
+
+        const RecordedRequest &told = rig.peer.requests().last();
+        QCOMPARE(told.target, QByteArray("/signout"));
+        QCOMPARE(told.body, QByteArray());
+        QCOMPARE(told.header("content-type"), std::optional<QByteArray>("application/json"));
+        QCOMPARE(told.header("cookie"), std::optional("corvane_session=" + countingVerifier.toLatin1()));
+        QTest::qWait(100);
+        QVERIFY(!connection->client());
+        QCOMPARE(connection->serverAddress(), rig.origin());
+        QCOMPARE(rig.preferences.server(), std::optional(rig.origin()));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestNativeConnection)
+#include "test_native_connection.moc"
