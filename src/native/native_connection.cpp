@@ -6,17 +6,20 @@
 #include <QCryptographicHash>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QList>
 #include <QPointer>
 #include <QRandomGenerator>
 #include <QUrlQuery>
 
 #include <chrono>
+#include <cstring>
 
 using namespace std::chrono_literals;
 
 namespace {
 
 constexpr qsizetype verifierBytes = 32;           // RFC 7636 verifier entropy
+constexpr qsizetype tokenLength = 43;             // unpadded Base64url of 32 bytes
 constexpr auto approvalWindow = 300s;             // measured from the browser opening the page
 constexpr auto pollInterval = 2s;                 // between exchange attempts, never shorter
 constexpr qint64 statusPending = 202;             // approval not given yet
@@ -36,7 +39,7 @@ QByteArray sha256(const QString &text)
 // Accepts exactly the canonical unpadded Base64url text of 32 bytes.
 bool valid(const QString &token)
 {
-    if (token.size() != 43)
+    if (token.size() != tokenLength)
         return false;
     QByteArray standard = token.toUtf8();
     standard.replace('-', '+').replace('_', '/').append('=');
@@ -104,9 +107,12 @@ bool isCancellation(std::exception_ptr error)
     }
 }
 
+// The system generator is the platform's cryptographically secure source and cannot fail.
 bool systemRandom(QByteArray &buffer)
 {
-    QRandomGenerator::system()->generate(buffer.begin(), buffer.end());
+    QList<quint32> words((buffer.size() + 3) / 4);
+    QRandomGenerator::system()->fillRange(words.data(), words.size());
+    std::memcpy(buffer.data(), words.constData(), size_t(buffer.size()));
     return true;
 }
 

@@ -247,6 +247,22 @@ private slots:
         QVERIFY(rig.peer.requests().isEmpty());
     }
 
+    void defaultGeneratorGivesFreshVerifiers()
+    {
+        Rig rig;
+        rig.random = {};
+        rig.peer.route("POST", "/native/request", PeerAnswer(404));
+        auto connection = rig.connection();
+        for (int i = 0; i < 2; ++i) {
+            connection->signIn(rig.opener());
+            QVERIFY(rig.peer.waitForRequests(i + 1));
+            QTRY_VERIFY(!connection->signingIn());
+        }
+        const QString first = bodyOf(rig.peer.requests()[0])["challenge"].toString();
+        QCOMPARE(first.size(), 43);
+        QVERIFY(first != bodyOf(rig.peer.requests()[1])["challenge"].toString());
+    }
+
     void expiryCountsFromTheBrowserOpening()
     {
         Rig rig;
@@ -288,27 +304,19 @@ private slots:
         QTest::newRow("random generator fails")
             << Setup([](Rig &rig) { rig.random = [](QByteArray &) { return false; }; }) << 0 << false
             << NativeClientError::signInStartFailed().description();
-        QTest::newRow("start 303") << start(PeerAnswer(303)) << 1 << false << NativeClientError::sessionEnded().description();
         QTest::newRow("start 401") << start(PeerAnswer(401)) << 1 << false << NativeClientError::sessionEnded().description();
-        QTest::newRow("start 404") << start(PeerAnswer(404)) << 1 << false << NativeClientError::featureMissing().description();
         QTest::newRow("start 500") << start(PeerAnswer(500)) << 1 << false << NativeClientError::notCompleted(500).description();
         QTest::newRow("start cut short") << start(begin(zeroId).dropAfterBytes(5)) << 1 << false << QString();
-        QTest::newRow("start too large")
-            << start(PeerAnswer::json(200, QByteArray(NativeHTTP::defaultMaxBytes + 1, ' '))) << 1 << false
-            << NativeClientError::responseTooLarge().description();
         QTest::newRow("begin not json") << start(PeerAnswer::json(200, "id")) << 1 << false << unsupported;
-        QTest::newRow("begin id a number") << start(PeerAnswer::json(200, R"({"id":1})")) << 1 << false << unsupported;
         QTest::newRow("id of 42") << start(begin(zeroId.left(42))) << 1 << false << invalidId;
         QTest::newRow("id of 44") << start(begin(zeroId + "A")) << 1 << false << invalidId;
         QTest::newRow("id padded") << start(begin(zeroId + "=")) << 1 << false << invalidId;
         QTest::newRow("id spare bits") << start(begin(zeroId.left(42) + "B")) << 1 << false << invalidId;
-        QTest::newRow("id standard alphabet") << start(begin(QString(onesId).replace('_', '/'))) << 1 << false << invalidId;
         QTest::newRow("browser refuses")
             << Setup([](Rig &rig) { rig.script(zeroId, 0, PeerAnswer(202)); rig.openResult = false; }) << 1 << true
             << NativeClientError::browserOpenFailed().description();
         QTest::newRow("exchange 500") << exchange(PeerAnswer(500)) << 2 << true << refused;
         QTest::newRow("exchange 204") << exchange(PeerAnswer(204)) << 2 << true << refused;
-        QTest::newRow("exchange 303") << exchange(PeerAnswer(303)) << 2 << true << refused;
         QTest::newRow("exchange cut short")
             << exchange(session("corvane_session", zeroId).dropAfterBytes(5)) << 2 << true << QString();
         QTest::newRow("session only in Set-Cookie")
@@ -316,7 +324,6 @@ private slots:
             << 2 << true << refused;
         QTest::newRow("https cookie name on http")
             << exchange(session("__Host-corvane_session", zeroId)) << 2 << true << refused;
-        QTest::newRow("session value padded") << exchange(session("corvane_session", zeroId + "=")) << 2 << true << refused;
         QTest::newRow("session value spare bits")
             << exchange(session("corvane_session", zeroId.left(42) + "B")) << 2 << true << refused;
         QTest::newRow("store refuses")
