@@ -353,6 +353,8 @@ void LoopbackPeer::send(Connection *connection, PeerAnswer answer)
             head += name + ": " + value + "\r\n";
         head += "\r\n";
         plan->steps.append({answer.delay, head, false});
+    } else {
+        plan->steps.append({answer.delay, QByteArray(), false});
     }
     if (answer.dropAfter)
         body.truncate(*answer.dropAfter);

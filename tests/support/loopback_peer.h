@@ -20,6 +20,8 @@
 //
 // Connections are kept alive between requests, as HTTP/1.1 allows, unless the answer ends the
 // connection (no Content-Length, `closeAfter`, a drop, or raw bytes).
+//
+// Drive the client from synchronous test code with runTask()/taskFailure() (run_task.h).
 
 #include <QByteArray>
 #include <QList>
@@ -70,7 +72,7 @@ struct PeerAnswer {
                                        // without it the body ends when the peer closes
     qsizetype chunkBytes = 0;          // > 0: write the body in pieces of this many bytes
     std::chrono::milliseconds pause{0}; // wait before every body piece (the first one included)
-    std::chrono::milliseconds delay{0}; // wait before the status line
+    std::chrono::milliseconds delay{0}; // wait before the status line (or the raw bytes)
     std::optional<qsizetype> dropAfter; // close the connection after this many body bytes
     bool closeAfter = false;           // close the connection once the answer is written
     bool silent = false;               // never answer; the connection stays open until the client leaves
