@@ -50,6 +50,8 @@ private:
     TimePoint m_now = std::chrono::steady_clock::now();
 };
 
+const QColor accent = QColor::fromRgbF(0.78f, 0.22f, 0.29f);
+
 quint16 freePort()
 {
     QTcpServer probe;
@@ -116,10 +118,14 @@ private slots:
         QCOMPARE(window->objectName(), QStringLiteral("calendar"));
         QCOMPARE(window->windowTitle(), QStringLiteral("Calendar"));
         QCOMPARE(window->size(), QSize(1080, 800));
+        window->resize(300, 200);
+        QCOMPARE(window->size(), QSize(780, 650));
+        window->resize(1080, 800);
 
         // Signed out: the sign-in view offers the default server.
         QTRY_VERIFY(window->findChild<NativeSignInView *>());
         auto *view = window->findChild<NativeSignInView *>();
+        QCOMPARE(view->palette().color(QPalette::Highlight), accent);
         QCOMPARE(view->findChild<QLineEdit *>(QStringLiteral("serverAddress"))->text(), m_origin);
         QTest::mouseClick(view->findChild<QPushButton *>(QStringLiteral("signIn")), Qt::LeftButton);
 
@@ -129,6 +135,26 @@ private slots:
         QCOMPARE(opened.at(0).path(), QStringLiteral("/native/start"));
         QTRY_VERIFY(!window->findChild<NativeSignInView *>());
         QCOMPARE(secrets->items.size(), 1);
+        QCOMPARE(window->findChild<CalendarWorkspace *>()->palette().color(QPalette::Highlight), accent);
+
+        // A restart with the stored session goes straight to the calendar, never through sign-in.
+        {
+            auto *restartSecrets = new MemorySecretStore;
+            restartSecrets->items = secrets->items;
+            CalendarApp::Services again;
+            again.preferences = std::make_unique<Preferences>(
+                std::make_unique<QSettings>(folder.filePath(QStringLiteral("prefs.ini")), QSettings::IniFormat));
+            again.secrets.reset(restartSecrets);
+            again.defaultServer = QStringLiteral("https://calendar.example");
+            CalendarApp restarted(std::move(again));
+            restarted.show();
+            bool sawSignIn = false;
+            QTRY_VERIFY((sawSignIn |= restarted.window()->findChild<NativeSignInView *>() != nullptr,
+                         restarted.window()->findChild<CalendarWorkspace *>() != nullptr));
+            QVERIFY(!sawSignIn);
+            QCOMPARE(restarted.connection().client()->origin(), NativeHTTP::origin(m_origin));
+        }
+        QCOMPARE(opened.size(), 1);
 
         auto *workspace = window->findChild<CalendarWorkspace *>();
         CalendarModel &model = app.model();
