@@ -66,6 +66,15 @@ QString wrappable(const QString &text)
     return out;
 }
 
+// Hyphens inside words become non-breaking, so "sign-in" is never split over two lines.
+QString keepHyphenatedWordsWhole(QString text)
+{
+    for (qsizetype i = 1; i + 1 < text.size(); ++i)
+        if (text.at(i) == QLatin1Char('-') && text.at(i - 1).isLetter() && text.at(i + 1).isLetter())
+            text[i] = QChar(0x2011);
+    return text;
+}
+
 // A small glyph drawn by hand so it looks the same on every desktop and theme.
 void paintSymbol(QPainter &painter, const QString &name, const QRectF &box, const QColor &color)
 {
@@ -339,7 +348,9 @@ NativeSignInView::NativeSignInView(const QString &name, const QString &systemIma
     m_code->setMinimumHeight(QFontMetrics(codeFont).height());
     waitingLayout->addWidget(m_code);
 
-    auto *compare = plainLabel(tr("Compare this code with the one in your browser before approving sign-in."), m_waiting);
+    const QString compareText = tr("Compare this code with the one in your browser before approving sign-in.");
+    auto *compare = plainLabel(keepHyphenatedWordsWhole(compareText), m_waiting);
+    compare->setAccessibleName(compareText);
     compare->setWordWrap(true);
     makeSecondary(compare);
     waitingLayout->addWidget(compare);
