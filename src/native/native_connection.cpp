@@ -3,7 +3,6 @@
 #include "clock.h"
 #include "preferences.h"
 
-#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -116,17 +115,6 @@ bool systemRandom(QByteArray &buffer)
     std::memcpy(buffer.data(), words.constData(), size_t(buffer.size()));
     return true;
 }
-
-// Keeps a client alive until a later turn of the event loop. A stop request aborts the client's reply
-// synchronously and the flow may finish inside that reply's signal; destroying the client there would
-// delete the reply while it is still being aborted.
-struct ReleaseLater {
-    NativeClient client;
-    ~ReleaseLater()
-    {
-        QMetaObject::invokeMethod(QCoreApplication::instance(), [kept = std::move(client)] {}, Qt::QueuedConnection);
-    }
-};
 
 } // namespace
 
@@ -306,7 +294,6 @@ QCoro::Task<> NativeConnection::State::runSignIn(OpenUrl open, std::stop_token s
     try {
         const QUrl origin = NativeHTTP::origin(serverAddress);
         const auto anonymous = std::make_shared<const NativeHTTP>(origin, std::nullopt, timeouts);
-        const ReleaseLater keepAnonymous{anonymous};
 
         QByteArray secret(verifierBytes, '\0');
         if (!random(secret))

@@ -116,8 +116,12 @@ void NetworkTransfer::onFinished()
     readAvailable();
     m_idle->stop();
     m_whole->stop();
+    // Resume on a later turn of the event loop: `finished` may be emitted inside abort() or inside the
+    // manager's destructor, and the awaiting code may drop the last reference to the client, which
+    // would delete the reply while Qt is still inside it.
     if (m_waiting)
-        std::exchange(m_waiting, nullptr).resume();
+        QMetaObject::invokeMethod(
+            m_context.get(), [this] { std::exchange(m_waiting, nullptr).resume(); }, Qt::QueuedConnection);
 }
 
 NativeResponse NetworkTransfer::response()
