@@ -428,6 +428,9 @@ void DevServer::start()
     } else {
         s.http = std::make_unique<httplib::Server>();
     }
+    // Heads and bodies go out as separate writes; without this each answer waits for the client's
+    // delayed acknowledgement.
+    s.http->set_tcp_nodelay(true);
     s.routes();
     const std::string host = s.options.host.toStdString();
     if (s.options.port == 0)
