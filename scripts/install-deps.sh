@@ -7,6 +7,15 @@ packages=(
   libicu-dev libsqlite3-dev libcpp-httplib-dev libical-dev libssl-dev
   gnome-keyring dbus dbus-x11 libsecret-tools xvfb xauth openssl xdg-utils
 )
+# The development server and the tests use http://localhost; a bare container may lack the name.
+if ! getent hosts localhost >/dev/null; then
+  if [ "$(id -u)" -eq 0 ]; then
+    echo '127.0.0.1 localhost' >> /etc/hosts
+  else
+    echo "The name localhost does not resolve: add '127.0.0.1 localhost' to /etc/hosts." >&2
+    exit 1
+  fi
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
