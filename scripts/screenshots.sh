@@ -7,7 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
-build=$root/build/app-run
+build=$root/build/release
 out=$root/screenshots
 
 if [ "${1:-}" != --inside ]; then

@@ -32,7 +32,6 @@ void CalendarApp::describeApplication()
 {
     QCoreApplication::setOrganizationName(QStringLiteral("Teodal"));
     QCoreApplication::setApplicationName(QStringLiteral("Calendar"));
-    QGuiApplication::setApplicationDisplayName(productName);
     QGuiApplication::setDesktopFileName(QStringLiteral(TEODAL_APPLICATION_ID));
 }
 
