@@ -31,6 +31,7 @@ fi
 # session is found, and an unlocked keyring of its own for the session cookie.
 work=$(mktemp -d)
 export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config XDG_DATA_HOME=$work/home/.local/share
+export TZ=${TZ:-Europe/Madrid} # a zone with a name, as on a person's desktop, rather than bare UTC
 mkdir -p "$HOME"
 echo -n screenshots | gnome-keyring-daemon --unlock --components=secrets >/dev/null
 

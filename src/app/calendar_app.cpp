@@ -117,6 +117,7 @@ void CalendarApp::signOut()
     // The workspace being replaced still refers to the old model until its own deferred deletion,
     // which was queued first.
     old->deleteLater();
+    emit modelChanged();
 }
 
 void CalendarApp::showContent()

@@ -50,6 +50,10 @@ public:
     // Empties the calendar, ends the session and starts a fresh model for the next sign-in.
     void signOut();
 
+signals:
+    // model() is a new object; views of the old one are being replaced.
+    void modelChanged();
+
 private:
     enum class Content { None, Restoring, SignIn, Workspace };
 
