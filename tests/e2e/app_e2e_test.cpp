@@ -50,6 +50,27 @@ private:
     TimePoint m_now = std::chrono::steady_clock::now();
 };
 
+// Answers like a platform store does: later, from the event loop.
+class SlowSecretStore final : public SecretStore {
+public:
+    MemorySecretStore inner;
+    QCoro::Task<ReadResult> read(QString service, QString account) override
+    {
+        co_await QCoro::sleepFor(100ms);
+        co_return co_await inner.read(service, account);
+    }
+    QCoro::Task<bool> write(QString service, QString account, QByteArray data) override
+    {
+        co_await QCoro::sleepFor(100ms);
+        co_return co_await inner.write(service, account, data);
+    }
+    QCoro::Task<bool> remove(QString service, QString account) override
+    {
+        co_await QCoro::sleepFor(100ms);
+        co_return co_await inner.remove(service, account);
+    }
+};
+
 const QColor accent = QColor::fromRgbF(0.78f, 0.22f, 0.29f);
 
 quint16 freePort()
@@ -143,8 +164,8 @@ private slots:
 
         // A restart with the stored session goes straight to the calendar, never through sign-in.
         {
-            auto *restartSecrets = new MemorySecretStore;
-            restartSecrets->items = secrets->items;
+            auto *restartSecrets = new SlowSecretStore;
+            restartSecrets->inner.items = secrets->items;
             CalendarApp::Services again;
             again.preferences = std::make_unique<Preferences>(
                 std::make_unique<QSettings>(folder.filePath(QStringLiteral("prefs.ini")), QSettings::IniFormat));
