@@ -264,7 +264,6 @@ NativeSignInView::NativeSignInView(const QString &name, const QString &systemIma
 
     auto *page = new QWidget;
     page->setObjectName(QStringLiteral("signInPage"));
-    page->setAutoFillBackground(false);
     auto *pageLayout = new QHBoxLayout(page);
     pageLayout->setContentsMargins(0, 0, 0, 0);
 
@@ -306,7 +305,6 @@ NativeSignInView::NativeSignInView(const QString &name, const QString &systemIma
     m_address->setAccessibleName(QStringLiteral("serverAddress"));
     m_address->setPlaceholderText(tr("https://your-server"));
     m_address->setMinimumHeight(controlHeight);
-    m_address->setClearButtonEnabled(false);
     addressLabel->setBuddy(m_address);
     group->addWidget(addressLabel);
     group->addWidget(m_address);
