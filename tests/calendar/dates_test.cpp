@@ -3,7 +3,6 @@
 #include <QTest>
 
 #include <algorithm>
-#include <thread>
 
 namespace {
 
@@ -33,7 +32,6 @@ private slots:
     void calendarArithmetic();
     void templates();
     void zones();
-    void usableFromSeveralThreads();
 };
 
 void DatesTest::grid_data()
@@ -163,30 +161,6 @@ void DatesTest::zones()
     QCOMPARE(zones::systemId(), QStringLiteral("America/New_York"));
     qputenv("TZ", "Europe/Madrid");
     zones::refreshSystemZone();
-}
-
-// Each thread keeps its own ICU objects, also while the system zone is re-read.
-void DatesTest::usableFromSeveralThreads()
-{
-    const QString zones[] = {madrid, QStringLiteral("America/New_York"), QStringLiteral("Asia/Kolkata")};
-    std::atomic<int> mismatches{0};
-    std::vector<std::jthread> threads;
-    for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([&, t] {
-            for (int i = 0; i < 300; ++i) {
-                const QString &zone = zones[(t + i) % 3];
-                const Instant instant = instantFromSeconds(1700000000 + qint64(i) * 3607);
-                const QString text = dates::formatLocal(instant, false, zone);
-                mismatches += local(dates::parseLocal(text, false, zone), zone) != text
-                    || dates::formatTemplate(instant, QStringLiteral("jm"), zone, QStringLiteral("de_DE")) != text.right(5)
-                    || calendarDates::days(zone, t, instant).size() != 42;
-                if (t == 0 && i % 100 == 0)
-                    zones::refreshSystemZone();
-            }
-        });
-    }
-    threads.clear();
-    QCOMPARE(mismatches.load(), 0);
 }
 
 QTEST_GUILESS_MAIN(DatesTest)
