@@ -431,6 +431,9 @@ void DevServer::start()
     // Heads and bodies go out as separate writes; without this each answer waits for the client's
     // delayed acknowledgement.
     s.http->set_tcp_nodelay(true);
+    // An idle kept-alive connection holds its worker until this runs out, and stopping waits for every
+    // worker: one second keeps a SIGTERM stop prompt.
+    s.http->set_keep_alive_timeout(1);
     s.routes();
     const std::string host = s.options.host.toStdString();
     if (s.options.port == 0)
