@@ -208,6 +208,20 @@ protected:
     }
 };
 
+// The verification code: keeps one line of its font while still empty, so the column does not move
+// when the code arrives. Measured only when laid out, so its monospaced font is not loaded before
+// the code is shown.
+class CodeLabel : public QLabel {
+public:
+    explicit CodeLabel(QWidget *parent) : QLabel(parent) { setTextFormat(Qt::PlainText); }
+
+    QSize sizeHint() const override { return QLabel::sizeHint().expandedTo({0, fontMetrics().height()}); }
+    QSize minimumSizeHint() const override
+    {
+        return QLabel::minimumSizeHint().expandedTo({0, fontMetrics().height()});
+    }
+};
+
 // The column of the view. It paints the icon badge itself, in a slot of its layout, so the
 // decorative icon has no widget and stays out of the accessibility tree.
 class SignInColumn : public QWidget {
@@ -336,14 +350,13 @@ NativeSignInView::NativeSignInView(const QString &name, const QString &systemIma
     progressRow->addWidget(m_progress);
     waitingLayout->addLayout(progressRow);
 
-    m_code = plainLabel(QString(), m_waiting);
+    m_code = new CodeLabel(m_waiting);
     m_code->setObjectName(QStringLiteral("code"));
     QFont codeFont = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     codeFont.setPointSizeF(font().pointSizeF() * 1.7);
     codeFont.setBold(true);
     m_code->setFont(codeFont);
     m_code->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    m_code->setMinimumHeight(QFontMetrics(codeFont).height());
     waitingLayout->addWidget(m_code);
 
     const QString compareText = tr("Compare this code with the one in your browser before approving sign-in.");
@@ -387,8 +400,6 @@ NativeSignInView::NativeSignInView(const QString &name, const QString &systemIma
     stack->addWidget(m_error);
     stack->addStretch(1);
 
-    setWidget(page);
-
     connect(m_address, &QLineEdit::textEdited, &m_connection, &NativeConnection::setServerAddress);
     connect(m_address, &QLineEdit::returnPressed, this, &NativeSignInView::signIn);
     connect(m_signIn, &QPushButton::clicked, this, &NativeSignInView::signIn);
@@ -400,8 +411,11 @@ NativeSignInView::NativeSignInView(const QString &name, const QString &systemIma
                         &NativeConnection::browserURLChanged, &NativeConnection::errorChanged})
         connect(&m_connection, signal, this, &NativeSignInView::syncState);
 
+    // Hide the parts of other states before the scroll area first measures the page, so that
+    // nothing of them is laid out (or their fonts loaded) until they are shown.
     syncAddress();
     syncState();
+    setWidget(page);
     setFocusProxy(m_address);
 }
 
