@@ -100,6 +100,28 @@ SavedEvent saved(qint64 id, const QString &warning)
         result.warning = warning;
     return result;
 }
+
+// Copies what a client may change of an event, with its checked wall-clock times.
+void applyEdit(StoredEvent &stored, const CalendarEvent &event, const Schedule &schedule)
+{
+    stored.calendarId = event.calendar_id;
+    stored.status = event.status;
+    stored.title = event.title.trimmed();
+    stored.location = event.location;
+    stored.notes = event.notes;
+    stored.allDay = event.all_day;
+    stored.startLocal = schedule.startLocal;
+    stored.endLocal = schedule.endLocal;
+    stored.tz = event.tz;
+}
+
+void checkStatusAndTexts(const CalendarEvent &event)
+{
+    if (!statuses.contains(event.status))
+        refuse(422, QStringLiteral("The status must be confirmed, tentative or cancelled."));
+    checkTexts(event.title, event.location, event.notes);
+}
+
 } // namespace
 
 Refused::Refused(int status, QString message)
@@ -209,20 +231,10 @@ SavedEvent CalendarService::create(const StoredUser &user, const CalendarEvent &
     if (event.id != 0)
         refuse(422, QStringLiteral("A new event has the id 0."));
     writableCalendar(m_store, user, event.calendar_id);
-    if (!statuses.contains(event.status))
-        refuse(422, QStringLiteral("The status must be confirmed, tentative or cancelled."));
-    checkTexts(event.title, event.location, event.notes);
+    checkStatusAndTexts(event);
     const Schedule schedule = checkedSchedule(event.start_local, event.end_local, event.all_day, event.tz);
     StoredEvent stored;
-    stored.calendarId = event.calendar_id;
-    stored.status = event.status;
-    stored.title = event.title.trimmed();
-    stored.location = event.location;
-    stored.notes = event.notes;
-    stored.allDay = event.all_day;
-    stored.startLocal = schedule.startLocal;
-    stored.endLocal = schedule.endLocal;
-    stored.tz = event.tz;
+    applyEdit(stored, event, schedule);
     Store::Transaction transaction(m_store);
     const qint64 id = m_store.addEvent(stored);
     transaction.commit();
@@ -241,9 +253,7 @@ SavedEvent CalendarService::update(const StoredUser &user, qint64 id, const Cale
         refuse(422, QStringLiteral("That event doesn’t exist any more."));
     writableCalendar(m_store, user, stored->calendarId);
     writableCalendar(m_store, user, event.calendar_id);
-    if (!statuses.contains(event.status))
-        refuse(422, QStringLiteral("The status must be confirmed, tentative or cancelled."));
-    checkTexts(event.title, event.location, event.notes);
+    checkStatusAndTexts(event);
     Schedule schedule = checkedSchedule(event.start_local, event.end_local, event.all_day, event.tz);
 
     QStringList warnings;
@@ -265,15 +275,7 @@ SavedEvent CalendarService::update(const StoredUser &user, qint64 id, const Cale
     if (!schedule.warning.isEmpty())
         warnings << schedule.warning;
 
-    stored->calendarId = event.calendar_id;
-    stored->status = event.status;
-    stored->title = event.title.trimmed();
-    stored->location = event.location;
-    stored->notes = event.notes;
-    stored->allDay = event.all_day;
-    stored->startLocal = schedule.startLocal;
-    stored->endLocal = schedule.endLocal;
-    stored->tz = event.tz;
+    applyEdit(*stored, event, schedule);
     Store::Transaction transaction(m_store);
     m_store.updateEvent(*stored);
     transaction.commit();
