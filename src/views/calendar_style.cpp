@@ -26,6 +26,11 @@ QColor calendarColor(const QList<TeamCalendar> &calendars, qint64 id)
     return accent();
 }
 
+QColor errorText()
+{
+    return QColor(0xC4, 0x2B, 0x1C);
+}
+
 QColor secondaryText(const QPalette &palette)
 {
     return palette.color(QPalette::PlaceholderText);

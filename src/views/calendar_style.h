@@ -20,6 +20,9 @@ QColor hueColor(qint64 hue);
 // The colour of the first calendar in `calendars` with this id, or the accent when none has it.
 QColor calendarColor(const QList<TeamCalendar> &calendars, qint64 id);
 
+// Failure sentences.
+QColor errorText();
+
 // Text of lesser importance (captions, days of adjacent months).
 QColor secondaryText(const QPalette &palette);
 

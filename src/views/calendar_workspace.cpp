@@ -5,6 +5,7 @@
 #include "calendar_month_view.h"
 #include "calendar_style.h"
 #include "event_details_dialog.h"
+#include "event_editor.h"
 #include "preferences.h"
 #include "server_text.h"
 #include "system_time_zone_watcher.h"
@@ -25,6 +26,8 @@
 #include <QSplitter>
 #include <QToolBar>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace {
 
@@ -136,6 +139,7 @@ CalendarWorkspace::CalendarWorkspace(CalendarModel &model, NativeClient client, 
 
     connect(&m_model, &CalendarModel::calendarsChanged, this, [this] {
         rebuildCalendars();
+        refreshNewEvent();
         refreshTitle();
         rebuildAgenda();
     });
@@ -167,6 +171,7 @@ CalendarWorkspace::CalendarWorkspace(CalendarModel &model, NativeClient client, 
 
     m_shownMonth = m_model.monthStart();
     rebuildCalendars();
+    refreshNewEvent();
     refreshTitle();
     refreshStatus();
     rebuildAgenda();
@@ -234,6 +239,10 @@ QWidget *CalendarWorkspace::buildDetail()
     m_toolBar = new QToolBar(detail);
     m_toolBar->setObjectName(QStringLiteral("detailToolBar"));
     m_toolBar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    m_newEvent = m_toolBar->addAction(QIcon::fromTheme(QStringLiteral("list-add")), tr("New event"));
+    m_newEvent->setObjectName(QStringLiteral("newEvent"));
+    m_newEvent->setShortcut(QKeySequence::New);
+    connect(m_newEvent, &QAction::triggered, this, [this] { edit(m_model.newEvent()); });
     m_refresh = m_toolBar->addAction(QIcon::fromTheme(QStringLiteral("view-refresh")), tr("Refresh"));
     m_refresh->setObjectName(QStringLiteral("refresh"));
     connect(m_refresh, &QAction::triggered, this, &CalendarWorkspace::reload);
@@ -312,11 +321,6 @@ QWidget *CalendarWorkspace::buildDetail()
     layout->addLayout(header);
     layout->addWidget(scroll, 1);
     return detail;
-}
-
-void CalendarWorkspace::setEditHandler(std::function<void(const CalendarEvent &)> handler)
-{
-    m_editHandler = std::move(handler);
 }
 
 void CalendarWorkspace::showEvent(QShowEvent *event)
@@ -453,7 +457,7 @@ void CalendarWorkspace::inspect(const CalendarEvent &event)
         m_details->close();
     }
     m_pendingEdit.reset();
-    auto *details = new EventDetailsDialog(m_model, m_client, event, bool(m_editHandler), this);
+    auto *details = new EventDetailsDialog(m_model, m_client, event, this);
     details->setAttribute(Qt::WA_DeleteOnClose);
     connect(details, &EventDetailsDialog::editRequested, this, [this, event] { m_pendingEdit = event; });
     connect(details, &QDialog::finished, this, &CalendarWorkspace::detailsClosed);
@@ -463,10 +467,34 @@ void CalendarWorkspace::inspect(const CalendarEvent &event)
 
 void CalendarWorkspace::detailsClosed()
 {
-    if (!m_pendingEdit || !m_editHandler)
-        return;
-    const CalendarEvent event = *std::exchange(m_pendingEdit, std::nullopt);
-    m_editHandler(event);
+    // The editor opens only once the details are off the screen.
+    if (m_pendingEdit)
+        edit(*std::exchange(m_pendingEdit, std::nullopt));
+}
+
+void CalendarWorkspace::edit(const CalendarEvent &event)
+{
+    if (m_editor) {
+        if (m_editor->calendarEvent().id == event.id) {
+            m_editor->raise();
+            m_editor->activateWindow();
+            return;
+        }
+        // A save in flight still completes: the model runs it, not the editor.
+        m_editor->hide();
+        m_editor->deleteLater();
+    }
+    auto *editor = new EventEditor(m_model, m_client, event, this);
+    editor->setAttribute(Qt::WA_DeleteOnClose);
+    m_editor = editor;
+    editor->open();
+}
+
+void CalendarWorkspace::refreshNewEvent()
+{
+    const QList<TeamCalendar> &calendars = m_model.calendars();
+    m_newEvent->setEnabled(
+        std::any_of(calendars.cbegin(), calendars.cend(), [](const TeamCalendar &c) { return c.writable; }));
 }
 
 void CalendarWorkspace::openSettings()

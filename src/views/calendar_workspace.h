@@ -6,12 +6,12 @@
 #include <QPointer>
 #include <QWidget>
 
-#include <functional>
 #include <optional>
 
 class CalendarModel;
 class CalendarMonthView;
 class EventDetailsDialog;
+class EventEditor;
 class Preferences;
 class QAction;
 class QLabel;
@@ -22,10 +22,11 @@ class QToolBar;
 class QVBoxLayout;
 
 // The signed-in main window content: a sidebar with the calendar filter, the zone, "Settings" and
-// "Sign out"; a detail column with the month grid, the model's notice, progress and load error, and
-// the chosen day's agenda. It decides when the calendar is reloaded: when first shown, when the
-// shown month changes, on Refresh (toolbar or the platform's refresh key) and "Try again", when the
-// preferences change the effective zone, and when the system zone changes.
+// "Sign out"; a detail column with "New event", the month grid, the model's notice, progress and
+// load error, and the chosen day's agenda; the details dialog and the event editor. It decides when
+// the calendar is reloaded: when first shown, when the shown month changes, on Refresh (toolbar or
+// the platform's refresh key) and "Try again", when the preferences change the effective zone, and
+// when the system zone changes.
 class CalendarWorkspace : public QWidget {
     Q_OBJECT
 public:
@@ -33,20 +34,23 @@ public:
                       QWidget *parent = nullptr);
     ~CalendarWorkspace() override;
 
-    // The detail column's toolbar; further items go in front of refreshAction().
+    // The detail column's toolbar; further items go in front of newEventAction().
     QToolBar *toolBar() const { return m_toolBar; }
+    // "New event": enabled while some loaded calendar is writable.
+    QAction *newEventAction() const { return m_newEvent; }
     QAction *refreshAction() const { return m_refresh; }
-
-    // Receives the event when "Edit event" was chosen in the details dialog, after that dialog has
-    // closed. Without a handler the dialog offers no editing.
-    void setEditHandler(std::function<void(const CalendarEvent &)> handler);
 
     CalendarMonthView *monthView() const { return m_monthView; }
     // The open details dialog, if any.
     EventDetailsDialog *detailsDialog() const { return m_details; }
+    // The open editor, if any.
+    EventEditor *editor() const { return m_editor; }
 
     // Shows the details of an event; an open dialog for another event is replaced.
     void inspect(const CalendarEvent &event);
+    // Opens the editor on a copy of `event`. An editor already open for the same id is raised
+    // instead; one for another id is replaced.
+    void edit(const CalendarEvent &event);
     // Starts a load that runs to its end even if the workspace goes away.
     void reload();
 
@@ -69,11 +73,11 @@ private:
     void preferencesChanged();
     void openSettings();
     void detailsClosed();
+    void refreshNewEvent();
 
     CalendarModel &m_model;
     NativeClient m_client;
     Preferences &m_preferences;
-    std::function<void(const CalendarEvent &)> m_editHandler;
     std::optional<CalendarEvent> m_pendingEdit;
     Instant m_shownMonth{};
     bool m_appeared = false;
@@ -82,6 +86,7 @@ private:
     QLabel *m_zone = nullptr;
     QLabel *m_title = nullptr;
     QToolBar *m_toolBar = nullptr;
+    QAction *m_newEvent = nullptr;
     QAction *m_refresh = nullptr;
     CalendarMonthView *m_monthView = nullptr;
     QWidget *m_notice = nullptr;
@@ -94,4 +99,5 @@ private:
     QWidget *m_noEvents = nullptr;
     QVBoxLayout *m_rows = nullptr;
     QPointer<EventDetailsDialog> m_details;
+    QPointer<EventEditor> m_editor;
 };

@@ -73,7 +73,7 @@ QUrl EventDetailsDialog::webCalendarUrl(const QUrl &origin, qint64 id)
 }
 
 EventDetailsDialog::EventDetailsDialog(const CalendarModel &model, const NativeClient &client, CalendarEvent event,
-                                       bool editable, QWidget *parent)
+                                       QWidget *parent)
     : QDialog(parent), m_event(std::move(event))
 {
     setObjectName(QStringLiteral("eventDetails"));
@@ -141,15 +141,13 @@ EventDetailsDialog::EventDetailsDialog(const CalendarModel &model, const NativeC
         textSection(tr("Notes"), m_event.notes, QStringLiteral("eventNotes"));
 
     if (m_event.writable) {
-        if (editable) {
-            auto *edit = new QPushButton(tr("Edit event"), content);
-            edit->setObjectName(QStringLiteral("editEvent"));
-            connect(edit, &QPushButton::clicked, this, [this] {
-                emit editRequested();
-                accept();
-            });
-            form->addWidget(edit, 0, Qt::AlignLeft);
-        }
+        auto *edit = new QPushButton(tr("Edit event"), content);
+        edit->setObjectName(QStringLiteral("editEvent"));
+        connect(edit, &QPushButton::clicked, this, [this] {
+            emit editRequested();
+            accept();
+        });
+        form->addWidget(edit, 0, Qt::AlignLeft);
     } else {
         auto *open = new QPushButton(tr("Open in web calendar"), content);
         open->setObjectName(QStringLiteral("openInWebCalendar"));

@@ -10,12 +10,12 @@ class CalendarModel;
 class QPushButton;
 
 // The read-only details of one event, 480 × 500, closed with "Done". A read-only event links to the
-// server's web calendar; a writable one offers "Edit event" when editing is available.
+// server's web calendar; a writable one offers "Edit event".
 class EventDetailsDialog : public QDialog {
     Q_OBJECT
 public:
     EventDetailsDialog(const CalendarModel &model, const NativeClient &client, CalendarEvent event,
-                       bool editable, QWidget *parent = nullptr);
+                       QWidget *parent = nullptr);
 
     const CalendarEvent &calendarEvent() const { return m_event; }
 

@@ -4,6 +4,7 @@
 #include "calendar_style.h"
 #include "calendar_workspace.h"
 #include "event_details_dialog.h"
+#include "event_editor.h"
 #include "loopback_peer.h"
 #include "preferences.h"
 #include "server_text.h"
@@ -15,6 +16,7 @@
 #include <QDesktopServices>
 #include <QLabel>
 #include <QListWidget>
+#include <QPointer>
 #include <QProcess>
 #include <QPushButton>
 #include <QSettings>
@@ -307,17 +309,43 @@ private slots:
         QTest::mouseClick(child(details, "done"), Qt::LeftButton);
         QTRY_VERIFY(!workspace.detailsDialog());
 
-        // A writable event hands over to the editor only after its details have closed.
-        QList<qint64> edited;
-        workspace.setEditHandler([&](const CalendarEvent &e) {
-            QVERIFY(!workspace.detailsDialog() || !workspace.detailsDialog()->isVisible());
-            edited.append(e.id);
-        });
+        // A writable event hands over to the editor only after its details have closed; asking for
+        // the same event again raises that editor.
         click(grid, twelfth);
         QTest::mouseClick(rows(workspace).first(), Qt::LeftButton);
-        QVERIFY(!child(workspace.detailsDialog(), "openInWebCalendar"));
-        QTest::mouseClick(child(workspace.detailsDialog(), "editEvent"), Qt::LeftButton);
-        QCOMPARE(edited, QList<qint64>{11});
+        details = workspace.detailsDialog();
+        QVERIFY(!child(details, "openInWebCalendar"));
+        connect(details, &EventDetailsDialog::editRequested, this, [&] { QVERIFY(!workspace.editor()); });
+        QTest::mouseClick(child(details, "editEvent"), Qt::LeftButton);
+        QVERIFY(!details->isVisible());
+        QPointer<EventEditor> editor = workspace.editor();
+        QVERIFY(editor && editor->isVisible());
+        QCOMPARE(editor->calendarEvent().id, 11);
+        workspace.edit(editor->calendarEvent());
+        QCOMPARE(workspace.editor(), editor.data());
+    }
+
+    void newEventNeedsAWritableCalendar()
+    {
+        Rig rig;
+        rig.peer.reset();
+        rig.peer.route("GET", "/api/native/session",
+                       PeerAnswer::json(200, QByteArray(sessionJson).replace(R"("writable":true)", R"("writable":false)")));
+        rig.peer.route("GET", "/api/native/events", PeerAnswer::json(200, eventsJson()));
+        CalendarWorkspace &workspace = rig.showWorkspace();
+        QVERIFY(rig.waitLoads(1));
+        QVERIFY(!workspace.newEventAction()->isEnabled());
+        QTest::keySequence(&workspace, QKeySequence::New);
+        QVERIFY(!workspace.editor());
+
+        rig.peer.reset();
+        rig.serve();
+        workspace.reload();
+        QVERIFY(rig.waitLoads(1));
+        QTest::keySequence(&workspace, QKeySequence::New);
+        QVERIFY(workspace.editor());
+        QCOMPARE(workspace.editor()->windowTitle(), QStringLiteral("New event"));
+        QCOMPARE(workspace.editor()->calendarEvent().start_local, QStringLiteral("2025-03-12T09:00"));
     }
 
     void breakableKeepsTheText()
