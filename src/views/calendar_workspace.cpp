@@ -472,6 +472,11 @@ void CalendarWorkspace::detailsClosed()
         edit(*std::exchange(m_pendingEdit, std::nullopt));
 }
 
+EventEditor *CalendarWorkspace::editor() const
+{
+    return m_editor;
+}
+
 void CalendarWorkspace::edit(const CalendarEvent &event)
 {
     if (m_editor) {

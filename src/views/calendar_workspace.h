@@ -44,7 +44,7 @@ public:
     // The open details dialog, if any.
     EventDetailsDialog *detailsDialog() const { return m_details; }
     // The open editor, if any.
-    EventEditor *editor() const { return m_editor; }
+    EventEditor *editor() const;
 
     // Shows the details of an event; an open dialog for another event is replaced.
     void inspect(const CalendarEvent &event);
