@@ -1,5 +1,5 @@
 // The whole app against the development server: sign in through the approval page as a person's
-// browser would, see the seeded calendar, open an event, sign out.
+// browser would, see the seeded calendar, open an event, create and change events, sign out.
 #include "calendar_app.h"
 
 #include "browser_approval.h"
@@ -9,11 +9,14 @@
 #include "clock.h"
 #include "errors.h"
 #include "event_details_dialog.h"
+#include "event_editor.h"
 #include "memory_secret_store.h"
 #include "native_sign_in_view.h"
 #include "preferences.h"
 #include "run_task.h"
+#include "wall_clock_edit.h"
 
+#include <QAction>
 #include <QCoroTimer>
 #include <QDialog>
 #include <QLabel>
@@ -77,6 +80,73 @@ std::unique_ptr<Preferences> preferencesIn(const QTemporaryDir &folder)
 {
     return std::make_unique<Preferences>(
         std::make_unique<QSettings>(folder.filePath(QStringLiteral("prefs.ini")), QSettings::IniFormat));
+}
+
+CalendarAgendaRow *visibleRow(const CalendarWorkspace &workspace, const QString &title)
+{
+    for (auto *row : workspace.findChildren<CalendarAgendaRow *>())
+        if (row->isVisible() && row->calendarEvent().title == title)
+            return row;
+    return nullptr;
+}
+
+std::optional<CalendarEvent> loadedEvent(const CalendarModel &model, const QString &title)
+{
+    for (const CalendarEvent &event : model.events())
+        if (event.title == title)
+            return event;
+    return std::nullopt;
+}
+
+// Types at the end of a field of the open editor and saves; the editor closes once the server took it.
+void retitleAndSave(CalendarWorkspace &workspace, const QString &suffix)
+{
+    QPointer<EventEditor> editor = workspace.editor();
+    QVERIFY(editor);
+    auto *title = editor->findChild<QLineEdit *>(QStringLiteral("eventTitle"));
+    QTest::keyClick(title, Qt::Key_End);
+    QTest::keyClicks(title, suffix);
+    QTest::mouseClick(editor->findChild<QPushButton *>(QStringLiteral("save")), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!editor || !editor->isVisible(), 10000);
+    QCOMPARE(editor ? editor->error() : QString(), QString());
+}
+
+// Creates an event, moves it, and renames an event of another zone without touching its times.
+void editEvents(CalendarWorkspace &workspace, CalendarModel &model)
+{
+    workspace.newEventAction()->trigger();
+    retitleAndSave(workspace, QStringLiteral("Design review"));
+    QTRY_VERIFY_WITH_TIMEOUT(visibleRow(workspace, QStringLiteral("Design review")), 10000);
+
+    std::optional<CalendarEvent> created = loadedEvent(model, QStringLiteral("Design review"));
+    QVERIFY(created);
+    QVERIFY(created->start_local.endsWith(QLatin1String("T09:00")));
+    workspace.edit(*created);
+    auto *ends = workspace.editor()->findChild<WallClockEdit *>(QStringLiteral("endsPicker"));
+    auto *starts = workspace.editor()->findChild<WallClockEdit *>(QStringLiteral("startsPicker"));
+    ends->setDateTime(ends->dateTime().addSecs(3600));
+    starts->setDateTime(starts->dateTime().addSecs(3600));
+    retitleAndSave(workspace, QStringLiteral(" (moved)"));
+    QTRY_VERIFY_WITH_TIMEOUT(loadedEvent(model, QStringLiteral("Design review (moved)")), 10000);
+    const CalendarEvent moved = *loadedEvent(model, QStringLiteral("Design review (moved)"));
+    QCOMPARE(moved.start_local, QString(created->start_local).replace(QLatin1String("T09:00"), QLatin1String("T10:00")));
+    QCOMPARE(moved.start - created->start, 3600);
+
+    // An event kept in New York time, renamed through its details' "Edit event".
+    const std::optional<CalendarEvent> call = loadedEvent(model, QStringLiteral("Customer call"));
+    QVERIFY(call && call->tz == QLatin1String("America/New_York") && call->tz != model.zone());
+    model.setDate(instantFromSeconds(call->start));
+    CalendarAgendaRow *row = nullptr;
+    QTRY_VERIFY((row = visibleRow(workspace, call->title)));
+    QTest::mouseClick(row, Qt::LeftButton);
+    QTRY_VERIFY(workspace.detailsDialog());
+    QTest::mouseClick(workspace.detailsDialog()->findChild<QPushButton *>(QStringLiteral("editEvent")), Qt::LeftButton);
+    QTRY_VERIFY(workspace.editor() && workspace.editor()->calendarEvent().id == call->id);
+    retitleAndSave(workspace, QStringLiteral(" (renamed)"));
+    QTRY_VERIFY_WITH_TIMEOUT(loadedEvent(model, QStringLiteral("Customer call (renamed)")), 10000);
+    const CalendarEvent renamed = *loadedEvent(model, QStringLiteral("Customer call (renamed)"));
+    QCOMPARE(std::tuple(renamed.start_local, renamed.end_local, renamed.tz, renamed.start),
+             std::tuple(call->start_local, call->end_local, call->tz, call->start));
 }
 
 bool showsLabel(QWidget *root, const QString &text)
@@ -208,6 +278,8 @@ private slots:
         QVERIFY(showsLabel(details, event.calendar_name));
         QTest::mouseClick(details->findChild<QPushButton *>(QStringLiteral("done")), Qt::LeftButton);
         QTRY_VERIFY(!details || !details->isVisible());
+
+        editEvents(*workspace, model);
 
         // Sign out: the sign-in view is back, nothing is stored, and the next sign-in starts empty.
         const CalendarModel *before = &app.model();
