@@ -43,6 +43,11 @@ Schedule checkedSchedule(const QString &startText, const QString &endText, bool 
     if (!end)
         refuse(422, QStringLiteral("The end must be written as %1.").arg(form));
     Schedule schedule{start->text(allDay), end->text(allDay), {}};
+    // Listing places both ends, all-day ones too.
+    const std::optional<PlacedTime> placed[2] = {placeLocal(*start, tz), placeLocal(*end, tz)};
+    if (!placed[0] || !placed[1])
+        refuse(422, QStringLiteral("%1 can’t be placed in %2. Use a date in the years 0001 to 9999.")
+                        .arg((placed[0] ? *end : *start).text(allDay).replace(QLatin1Char('T'), QLatin1Char(' ')), tz));
     if (allDay) {
         if (!(*start < *end))
             refuse(422, QStringLiteral("An all-day event ends on a later day than it starts."));
@@ -51,18 +56,15 @@ Schedule checkedSchedule(const QString &startText, const QString &endText, bool 
         return schedule;
     }
     QStringList notes;
-    std::optional<Instant> instants[2];
-    int index = 0;
-    for (const LocalDateTime &point : {*start, *end}) {
-        const PlacedTime placed = placeLocal(point, tz);
-        if (placed.fit == PlacedTime::Fit::Skipped)
+    for (int i = 0; i < 2; ++i) {
+        const LocalDateTime &point = i == 0 ? *start : *end;
+        if (placed[i]->fit == PlacedTime::Fit::Skipped)
             refuse(422, QStringLiteral("%1 doesn’t exist in %2: the clocks skip that time. Choose another time.")
                             .arg(describe(point), tz));
-        if (placed.fit == PlacedTime::Fit::Repeated)
+        if (placed[i]->fit == PlacedTime::Fit::Repeated)
             notes << QStringLiteral("%1 happens twice in %2; the earlier one was used.").arg(describe(point), tz);
-        instants[index++] = placed.instant;
     }
-    if (*instants[1] < *instants[0])
+    if (placed[1]->instant < placed[0]->instant)
         refuse(422, QStringLiteral("The event ends before it starts."));
     if (end->minutesSince(*start) > longestEventMinutes)
         refuse(422, QStringLiteral("An event can last at most a year."));
@@ -129,7 +131,8 @@ Refused::Refused(int status, QString message)
 {
 }
 
-CalendarEvent listedEvent(const StoredEvent &e, const LocalDateTime &start, bool repeating, const StoredCalendar &calendar)
+std::optional<CalendarEvent> listedEvent(const StoredEvent &e, const LocalDateTime &start, bool repeating,
+                                         const StoredCalendar &calendar)
 {
     CalendarEvent row;
     row.id = e.id;
@@ -146,18 +149,24 @@ CalendarEvent listedEvent(const StoredEvent &e, const LocalDateTime &start, bool
     row.occurrence = repeating ? start.text(e.allDay) : QString();
     if (e.allDay) {
         const LocalDateTime end = start.plusDays(int(endOf(e).minutesSince(startOf(e)) / 1440));
+        const auto first = placeLocal(start, e.tz);
+        const auto last = placeLocal(end, e.tz);
+        if (!first || !last)
+            return std::nullopt;
         row.start_local = row.day_start = start.text(true);
         row.end_local = row.day_end = end.text(true);
-        row.start = secondsSinceEpoch(placeLocal(start, e.tz).instant);
-        row.end = secondsSinceEpoch(placeLocal(end, e.tz).instant);
+        row.start = secondsSinceEpoch(first->instant);
+        row.end = secondsSinceEpoch(last->instant);
     } else {
         // Occurrences keep the wall-clock start and length of the series in its own zone.
-        const PlacedTime first = placeLocal(start, e.tz);
-        const PlacedTime last = placeLocal(start.plusMinutes(endOf(e).minutesSince(startOf(e))), e.tz);
-        row.start_local = first.actual.text(false);
-        row.end_local = last.actual.text(false);
-        row.start = secondsSinceEpoch(first.instant);
-        row.end = std::max(row.start, secondsSinceEpoch(last.instant));
+        const auto first = placeLocal(start, e.tz);
+        const auto last = placeLocal(start.plusMinutes(endOf(e).minutesSince(startOf(e))), e.tz);
+        if (!first || !last)
+            return std::nullopt;
+        row.start_local = first->actual.text(false);
+        row.end_local = last->actual.text(false);
+        row.start = secondsSinceEpoch(first->instant);
+        row.end = std::max(row.start, secondsSinceEpoch(last->instant));
     }
     return row;
 }
@@ -178,6 +187,8 @@ CalendarSession CalendarService::session(const StoredUser &user) const
 CalendarEvents CalendarService::events(const StoredUser &user, const QString &from, const QString &to,
                                        const QString &zone) const
 {
+    if (std::any_of(zone.begin(), zone.end(), [](QChar c) { return c.category() == QChar::Other_Control; }))
+        refuse(400, QStringLiteral("The zone can’t contain control characters."));
     const auto first = LocalDateTime::parse(from, true);
     const auto last = LocalDateTime::parse(to, true);
     if (!first || !last)
@@ -185,8 +196,12 @@ CalendarEvents CalendarService::events(const StoredUser &user, const QString &fr
     if (!(*first < *last) || last->minutesSince(*first) > longestRangeDays * 1440)
         refuse(400, QStringLiteral("The range must end after it starts and span at most a year."));
     const QString rangeZone = resolvedZone(zone);
-    const qint64 rangeStart = secondsSinceEpoch(placeLocal(*first, rangeZone).instant);
-    const qint64 rangeEnd = secondsSinceEpoch(placeLocal(*last, rangeZone).instant);
+    const auto placedFirst = placeLocal(*first, rangeZone);
+    const auto placedLast = placeLocal(*last, rangeZone);
+    if (!placedFirst || !placedLast)
+        refuse(422, QStringLiteral("The range must lie in the years 0001 to 9999."));
+    const qint64 rangeStart = secondsSinceEpoch(placedFirst->instant);
+    const qint64 rangeEnd = secondsSinceEpoch(placedLast->instant);
 
     std::map<qint64, StoredCalendar> calendars;
     std::vector<qint64> ids;
@@ -195,7 +210,11 @@ CalendarEvents CalendarService::events(const StoredUser &user, const QString &fr
         ids.push_back(calendar.id);
     }
     CalendarEvents result;
-    const auto touches = [&](const CalendarEvent &row) {
+    // Occurrences past the end of the calendar are not listed.
+    const auto touches = [&](const std::optional<CalendarEvent> &listed) {
+        if (!listed)
+            return false;
+        const CalendarEvent &row = *listed;
         if (row.all_day)
             return row.day_start < to && row.day_end > from;
         if (row.start == row.end)
@@ -206,18 +225,18 @@ CalendarEvents CalendarService::events(const StoredUser &user, const QString &fr
         const StoredCalendar &calendar = calendars[e.calendarId];
         const LocalDateTime start = startOf(e);
         if (e.rule.isEmpty()) {
-            const CalendarEvent row = listedEvent(e, start, false, calendar);
+            const auto row = listedEvent(e, start, false, calendar);
             if (touches(row))
-                result.events.append(row);
+                result.events.append(*row);
             continue;
         }
         // Wall-clock window wide enough for any zone offset and the event's own length.
         const int lengthDays = int(endOf(e).minutesSince(start) / 1440) + 1;
         for (const LocalDateTime &occurrence :
              recurrence::starts(e.rule, start, e.allDay, first->plusDays(-2 - lengthDays), last->plusDays(2))) {
-            const CalendarEvent row = listedEvent(e, occurrence, true, calendar);
+            const auto row = listedEvent(e, occurrence, true, calendar);
             if (touches(row))
-                result.events.append(row);
+                result.events.append(*row);
         }
     }
     std::stable_sort(result.events.begin(), result.events.end(), [](const CalendarEvent &a, const CalendarEvent &b) {
@@ -260,10 +279,10 @@ SavedEvent CalendarService::update(const StoredUser &user, qint64 id, const Cale
     if (!stored->rule.isEmpty() && !event.occurrence.isEmpty()) {
         // An occurrence was edited: the whole series moves by the same wall-clock shift.
         const auto nominal = LocalDateTime::parse(event.occurrence, stored->allDay);
-        if (!nominal || recurrence::starts(stored->rule, startOf(*stored), stored->allDay, *nominal, *nominal, 1).empty())
+        const auto listed = nominal ? listedEvent(*stored, *nominal, true, {}) : std::nullopt;
+        if (!listed || recurrence::starts(stored->rule, startOf(*stored), stored->allDay, *nominal, *nominal, 1).empty())
             refuse(422, QStringLiteral("That occurrence isn’t part of the series."));
-        const CalendarEvent listed = listedEvent(*stored, *nominal, true, {});
-        const auto listedStart = LocalDateTime::parse(listed.start_local, stored->allDay);
+        const auto listedStart = LocalDateTime::parse(listed->start_local, stored->allDay);
         const auto newStart = LocalDateTime::parse(schedule.startLocal, event.all_day);
         const auto newEnd = LocalDateTime::parse(schedule.endLocal, event.all_day);
         const LocalDateTime seriesStart = startOf(*stored).plusMinutes(newStart->minutesSince(*listedStart));

@@ -34,13 +34,14 @@ public:
     SavedEvent create(const StoredUser &user, const CalendarEvent &event);
     SavedEvent update(const StoredUser &user, qint64 id, const CalendarEvent &event);
     SavedEvent saveQuick(const StoredUser &user, const QuickDraft &draft);
-    // One event as listed (its first occurrence for a series); nullopt when it does not exist.
+    // One event as listed (its first occurrence for a series); nullopt when it does not exist or cannot be placed.
     std::optional<CalendarEvent> find(qint64 id) const;
 
 private:
     Store &m_store;
 };
 
-// A listed row for a stored event (one occurrence when `occurrence` is set).
-CalendarEvent listedEvent(const StoredEvent &event, const LocalDateTime &start, bool repeating,
+// A listed row for a stored event (one occurrence when `occurrence` is set); nothing when the
+// occurrence falls outside the years the date services place.
+std::optional<CalendarEvent> listedEvent(const StoredEvent &event, const LocalDateTime &start, bool repeating,
                           const StoredCalendar &calendar);

@@ -70,19 +70,23 @@ unsigned LocalDateTime::weekday() const { return std::chrono::weekday(dayOf(*thi
 
 QString resolvedZone(const QString &zone) { return zones::isKnown(zone) ? zone : QStringLiteral("UTC"); }
 
-LocalDateTime localAt(Instant instant, const QString &zone)
+std::optional<LocalDateTime> localAt(Instant instant, const QString &zone)
 {
-    return *LocalDateTime::parse(dates::formatLocal(instant, false, resolvedZone(zone)), false);
+    // A year past 9999 formats with five digits and does not parse: such an instant has no local time here.
+    return LocalDateTime::parse(dates::formatLocal(instant, false, resolvedZone(zone)), false);
 }
 
-PlacedTime placeLocal(const LocalDateTime &local, const QString &zone)
+std::optional<PlacedTime> placeLocal(const LocalDateTime &local, const QString &zone)
 {
+    if (local.date.year() < year(1) || local.date.year() > year(9999))
+        return std::nullopt;
     const QString id = resolvedZone(zone);
     PlacedTime placed;
     placed.actual = local;
     if (const auto exact = dates::parseLocal(local.text(false), false, id)) {
         placed.instant = *exact;
-        // The same wall time may also be shown by an instant up to two hours away (clocks going back).
+        // The same wall time may also be shown by an instant up to two hours away (clocks going back);
+        // at the ends of the calendar a neighbour may have no local time at all.
         for (const int offset : {-120, -60, -30, 30, 60, 120}) {
             const Instant other = *exact + minutes(offset);
             if (localAt(other, id) == local) {
@@ -96,17 +100,17 @@ PlacedTime placeLocal(const LocalDateTime &local, const QString &zone)
     const GregorianCalendar calendar(id, 1);
     const auto midnight = calendar.date(int(local.date.year()), int(unsigned(local.date.month())),
                                         int(unsigned(local.date.day())));
-    const auto next = midnight ? calendar.nextTime(*midnight, local.hour(), local.minute(), 0) : std::nullopt;
+    std::optional<Instant> found = midnight ? calendar.nextTime(*midnight, local.hour(), local.minute(), 0) : std::nullopt;
+    // No gap lasts a day; past that the wall time is read as UTC, and a time even UTC lacks is not placed.
+    for (int step = 1; step <= 48 && !found; ++step)
+        found = dates::parseLocal(local.plusMinutes(30 * step).text(false), false, id);
+    if (!found)
+        found = dates::parseLocal(local.text(false), false, QStringLiteral("UTC"));
+    const auto actual = found ? localAt(*found, id) : std::nullopt;
+    if (!actual)
+        return std::nullopt;
     placed.fit = PlacedTime::Fit::Skipped;
-    if (next) {
-        placed.instant = *next;
-    } else {
-        // No gap lasts a day; past that the wall time is read as UTC.
-        std::optional<Instant> found;
-        for (int step = 1; step <= 48 && !found; ++step)
-            found = dates::parseLocal(local.plusMinutes(30 * step).text(false), false, id);
-        placed.instant = found ? *found : *dates::parseLocal(local.text(false), false, QStringLiteral("UTC"));
-    }
-    placed.actual = localAt(placed.instant, id);
+    placed.instant = *found;
+    placed.actual = *actual;
     return placed;
 }

@@ -36,8 +36,10 @@ struct PlacedTime {
 };
 
 // Skipped times move to the first existing time after the gap; repeated times take their first
-// instant. Unknown zones mean UTC.
-PlacedTime placeLocal(const LocalDateTime &local, const QString &zone);
-LocalDateTime localAt(Instant instant, const QString &zone);
+// instant. Unknown zones mean UTC. Nothing for years outside 0001–9999 (the texts hold four digits)
+// or a time the date services cannot place.
+std::optional<PlacedTime> placeLocal(const LocalDateTime &local, const QString &zone);
+// Nothing for an instant whose local date lies outside the years 0001–9999.
+std::optional<LocalDateTime> localAt(Instant instant, const QString &zone);
 // The zone's identifier if known, else "UTC".
 QString resolvedZone(const QString &zone);

@@ -26,7 +26,7 @@ const QStringList monthWords = {QStringLiteral("january"), QStringLiteral("febru
 // Weekday or month from a full name or its first three (or "tues"/"thur"/"sept") letters.
 int indexOf(const QStringList &names, const QString &word)
 {
-    const QString w = word.toLower().remove(QLatin1Char('.'));
+    const QString w = word.toCaseFolded().remove(QLatin1Char('.'));
     for (int i = 0; i < names.size(); ++i)
         if (names[i] == w || (w.size() >= 3 && names[i].startsWith(w)))
             return i;
@@ -40,9 +40,12 @@ constexpr auto fullWeekdayPattern = R"((monday|tuesday|wednesday|thursday|friday
 constexpr auto monthPattern =
     R"((january|jan|february|feb|march|mar|april|apr|may|june|jun|july|jul|august|aug|september|sept|sep|october|oct|november|nov|december|dec)\.?)";
 // A clock time: "1pm", "1:30 pm", "13:00", "noon", "midnight".
-constexpr auto timePattern = R"((?:(\d{1,2})(?::(\d{2}))?\s*(am|pm|a\.m\.|p\.m\.)?|(noon|midday|midnight)))";
+constexpr auto timePattern = R"((?:([0-9]{1,2})(?::([0-9]{2}))?\s*(am|pm|a\.m\.|p\.m\.)?|(noon|midday|midnight)))";
 
-// Compiled once per pattern text; the patterns are few (one set per calendar name).
+// Compiled once per pattern text; the patterns are few (one set per calendar name). Caseless matching
+// pairs "ſ" with "s": words read from a match are compared case-folded (toCaseFolded), never
+// lower-cased, so the lookups agree with the patterns. Digits are written
+// [0-9], not \d, which would match any script's digits that toInt() then refuses.
 const QRegularExpression &rx(const QString &pattern)
 {
     static std::mutex lock;
@@ -63,7 +66,7 @@ int numberWord(const QString &word)
                                       QStringLiteral("three"), QStringLiteral("four"), QStringLiteral("five"),
                                       QStringLiteral("six"),   QStringLiteral("seven"), QStringLiteral("eight"),
                                       QStringLiteral("nine"),  QStringLiteral("ten")};
-    const QString w = word.toLower();
+    const QString w = word.toCaseFolded();
     if (w == QLatin1String("a") || w == QLatin1String("an"))
         return 1;
     const int index = int(words.indexOf(w));
@@ -88,7 +91,7 @@ std::optional<Clock> clockFrom(const QRegularExpressionMatch &m, int first)
 {
     Clock c;
     c.written = m.captured(0).trimmed();
-    const QString word = m.captured(first + 3).toLower();
+    const QString word = m.captured(first + 3).toCaseFolded();
     if (!word.isEmpty()) {
         c.hour = word == QLatin1String("midnight") ? 0 : 12;
         c.twentyFour = true;
@@ -96,7 +99,7 @@ std::optional<Clock> clockFrom(const QRegularExpressionMatch &m, int first)
     }
     c.hour = m.captured(first).toInt();
     c.minute = m.captured(first + 1).isEmpty() ? 0 : m.captured(first + 1).toInt();
-    const QString half = m.captured(first + 2).toLower().remove(QLatin1Char('.'));
+    const QString half = m.captured(first + 2).toCaseFolded().remove(QLatin1Char('.'));
     if (half == QLatin1String("am"))
         c.half = Clock::Half::Am;
     else if (half == QLatin1String("pm"))
@@ -228,7 +231,10 @@ std::variant<QuickPreview, Refusal> interpret(const QString &text, const QString
         assumptions << QStringLiteral("Unknown time zone “%1”: UTC used.").arg(zone);
         tz = QStringLiteral("UTC");
     }
-    const LocalDateTime nowLocal = localAt(now, tz);
+    const auto clock = localAt(now, tz);
+    if (!clock)
+        return Refusal{500, QStringLiteral("The server’s clock is outside the years 0001 to 9999.")};
+    const LocalDateTime nowLocal = *clock;
     const year_month_day today = nowLocal.date;
     Sentence sentence(input);
 
@@ -255,17 +261,17 @@ std::variant<QuickPreview, Refusal> interpret(const QString &text, const QString
                m.hasMatch()) {
         repeatWeekday = indexOf(weekdayWords, m.captured(2));
         rule = m.captured(1).isEmpty() ? QStringLiteral("FREQ=WEEKLY") : QStringLiteral("FREQ=WEEKLY;INTERVAL=2");
-    } else if (auto m = sentence.take(rx(QStringLiteral(R"(\bevery\s+(other\s+|\d{1,2}\s+)?(day|week|month|year)s?\b)")));
+    } else if (auto m = sentence.take(rx(QStringLiteral(R"(\bevery\s+(other\s+|[0-9]{1,2}\s+)?(day|week|month|year)s?\b)")));
                m.hasMatch()) {
-        const QString unit = m.captured(2).toUpper();
+        const QString unit = m.captured(2).toCaseFolded().toUpper();
         const QString frequency = unit == QLatin1String("DAY") ? QStringLiteral("DAILY") : unit + QStringLiteral("LY");
-        const QString every = m.captured(1).trimmed().toLower();
+        const QString every = m.captured(1).trimmed().toCaseFolded();
         const int interval = every.isEmpty() ? 1 : every == QLatin1String("other") ? 2 : every.toInt();
         if (interval < 1)
             return Refusal{422, QStringLiteral("A repeat needs a count of at least one.")};
         rule = QStringLiteral("FREQ=") + frequency + (interval > 1 ? QStringLiteral(";INTERVAL=%1").arg(interval) : QString());
     } else if (auto m = sentence.take(rx(QStringLiteral(R"(\b(daily|weekly|monthly|yearly|annually)\b)"))); m.hasMatch()) {
-        const QString word = m.captured(1).toLower();
+        const QString word = m.captured(1).toCaseFolded();
         rule = word == QLatin1String("annually") ? QStringLiteral("FREQ=YEARLY") : QStringLiteral("FREQ=") + word.toUpper();
     }
 
@@ -304,14 +310,14 @@ std::variant<QuickPreview, Refusal> interpret(const QString &text, const QString
     if (auto m = sentence.take(rx(QStringLiteral(R"(\b(?:the\s+)?day\s+after\s+tomorrow\b)"))); m.hasMatch()) {
         date = year_month_day(sys_days(today) + days(2));
     } else if (auto m = sentence.take(rx(QStringLiteral(R"(\b(today|tonight|tomorrow|tmrw)\b)"))); m.hasMatch()) {
-        const QString word = m.captured(1).toLower();
+        const QString word = m.captured(1).toCaseFolded();
         date = word.startsWith(QLatin1String("to")) && word != QLatin1String("tomorrow") ? today
                                                                                          : year_month_day(sys_days(today) + days(1));
-    } else if (auto m = sentence.take(rx(QStringLiteral(R"(\b(?:on\s+)?(\d{4})-(\d{2})-(\d{2})\b)"))); m.hasMatch()) {
+    } else if (auto m = sentence.take(rx(QStringLiteral(R"(\b(?:on\s+)?([0-9]{4})-([0-9]{2})-([0-9]{2})\b)"))); m.hasMatch()) {
         const year_month_day d{year(m.captured(1).toInt()), month(m.captured(2).toUInt()), day(m.captured(3).toUInt())};
         date = d.ok() ? std::optional(d) : std::nullopt;
         badDate = !d.ok();
-    } else if (auto m = sentence.take(rx(QStringLiteral(R"(\b(?:on\s+)?(\d{1,2})/(\d{1,2})(?:/(\d{4}|\d{2}))?\b)"))); m.hasMatch()) {
+    } else if (auto m = sentence.take(rx(QStringLiteral(R"(\b(?:on\s+)?([0-9]{1,2})/([0-9]{1,2})(?:/([0-9]{4}|[0-9]{2}))?\b)"))); m.hasMatch()) {
         unsigned first = m.captured(1).toUInt(), second = m.captured(2).toUInt();
         if (first > 12 && second <= 12) {
             std::swap(first, second);
@@ -319,23 +325,23 @@ std::variant<QuickPreview, Refusal> interpret(const QString &text, const QString
         }
         date = withYear(first, second, m.captured(3));
         badDate = !date;
-    } else if (auto m = sentence.take(rx(QStringLiteral(R"(\b(?:on\s+)?%1\s+(\d{1,2})(?:st|nd|rd|th)?(?:,?\s+(\d{4}))?\b)").arg(QLatin1String(monthPattern))));
+    } else if (auto m = sentence.take(rx(QStringLiteral(R"(\b(?:on\s+)?%1\s+([0-9]{1,2})(?:st|nd|rd|th)?(?:,?\s+([0-9]{4}))?\b)").arg(QLatin1String(monthPattern))));
                m.hasMatch()) {
         date = withYear(unsigned(indexOf(monthWords, m.captured(1)) + 1), m.captured(2).toUInt(), m.captured(3));
         badDate = !date;
-    } else if (auto m = sentence.take(rx(QStringLiteral(R"(\b(?:on\s+)?(?:the\s+)?(\d{1,2})(?:st|nd|rd|th)?\s+(?:of\s+)?%1(?:,?\s+(\d{4}))?\b)").arg(QLatin1String(monthPattern))));
+    } else if (auto m = sentence.take(rx(QStringLiteral(R"(\b(?:on\s+)?(?:the\s+)?([0-9]{1,2})(?:st|nd|rd|th)?\s+(?:of\s+)?%1(?:,?\s+([0-9]{4}))?\b)").arg(QLatin1String(monthPattern))));
                m.hasMatch()) {
         date = withYear(unsigned(indexOf(monthWords, m.captured(2)) + 1), m.captured(1).toUInt(), m.captured(3));
         badDate = !date;
-    } else if (auto m = sentence.take(rx(QStringLiteral(R"(\bin\s+(\d{1,3}|a|an|one|two|three|four|five|six|seven|eight|nine|ten)\s+(day|week)s?\b)")));
+    } else if (auto m = sentence.take(rx(QStringLiteral(R"(\bin\s+([0-9]{1,3}|a|an|one|two|three|four|five|six|seven|eight|nine|ten)\s+(day|week)s?\b)")));
                m.hasMatch()) {
         const int count = numberWord(m.captured(1));
-        date = year_month_day(sys_days(today) + days(count * (m.captured(2).toLower() == QLatin1String("week") ? 7 : 1)));
+        date = year_month_day(sys_days(today) + days(count * (m.captured(2).toCaseFolded() == QLatin1String("week") ? 7 : 1)));
     } else if (auto m = sentence.take(rx(QStringLiteral(R"(\b(?:(next|this|coming|on)\s+%1|%2)\b)")
                                              .arg(QLatin1String(weekdayPattern), QLatin1String(fullWeekdayPattern))));
                m.hasMatch()) {
         const QString day = m.captured(2).isEmpty() ? m.captured(3) : m.captured(2);
-        date = fromWeekday(indexOf(weekdayWords, day), m.captured(1).toLower() == QLatin1String("next"));
+        date = fromWeekday(indexOf(weekdayWords, day), m.captured(1).toCaseFolded() == QLatin1String("next"));
     } else if (auto m = sentence.take(rx(QStringLiteral(R"(\bnext\s+week\b)"))); m.hasMatch()) {
         date = fromWeekday(1, true);
         dateAssumption = QStringLiteral("“Next week” read as Monday.");
@@ -353,14 +359,14 @@ std::variant<QuickPreview, Refusal> interpret(const QString &text, const QString
     std::optional<Clock> startClock, endClock;
     const QString time = QLatin1String(timePattern);
     const auto clockLike = [](const QString &written) {
-        static const QRegularExpression marks(QStringLiteral(R"(:|\d\s*[ap]\.?m|noon|midday|midnight)"),
+        static const QRegularExpression marks(QStringLiteral(R"(:|[0-9]\s*[ap]\.?m|noon|midday|midnight)"),
                                               QRegularExpression::CaseInsensitiveOption);
         return written.contains(marks);
     };
     if (auto m = sentence.take(
             rx(QStringLiteral(R"(\b(?:from\s+|between\s+)?%1\s*(?:-|–|\bto\b|\buntil\b|\btill\b|\band\b)\s*%1(?=\W|$))").arg(time)),
             [&](const QRegularExpressionMatch &m) {
-                const QString whole = m.captured(0).toLower();
+                const QString whole = m.captured(0).toCaseFolded();
                 const bool between = whole.startsWith(QLatin1String("between"));
                 const bool introduced = between || whole.startsWith(QLatin1String("from"));
                 if (whole.contains(rx(QStringLiteral(R"(\band\b)"))) && !between)
@@ -374,7 +380,7 @@ std::variant<QuickPreview, Refusal> interpret(const QString &text, const QString
             return Refusal{422, QStringLiteral("That time range can’t be read. Try “from 2 to 3:30pm”.")};
     } else if (auto m = sentence.take(rx(QStringLiteral(R"((?:\b(?:at|@)\s*|\b)%1(?=\W|$))").arg(time)),
                                       [&](const QRegularExpressionMatch &m) {
-                                          const QString whole = m.captured(0).toLower();
+                                          const QString whole = m.captured(0).toCaseFolded();
                                           return whole.startsWith(QLatin1String("at")) ||
                                                  whole.startsWith(QLatin1Char('@')) || clockLike(whole);
                                       });
@@ -389,7 +395,7 @@ std::variant<QuickPreview, Refusal> interpret(const QString &text, const QString
     std::optional<int> durationDays;
     if (auto m = sentence.take(rx(QStringLiteral(R"(\bfor\s+(?:half\s+an?\s+hour|30\s+min(?:ute)?s?)\b)"))); m.hasMatch()) {
         durationMinutes = 30;
-    } else if (auto m = sentence.take(rx(QStringLiteral(R"(\bfor\s+(an?|one|two|three|four|five|six|seven|eight|nine|ten|\d{1,4}(?:\.\d{1,2})?)\s+(hours?|hrs?|h|minutes?|mins?|days?)(\s+and\s+a\s+half)?\b)")));
+    } else if (auto m = sentence.take(rx(QStringLiteral(R"(\bfor\s+(an?|one|two|three|four|five|six|seven|eight|nine|ten|[0-9]{1,4}(?:\.[0-9]{1,2})?)\s+(hours?|hrs?|h|minutes?|mins?|days?)(\s+and\s+a\s+half)?\b)")));
                m.hasMatch()) {
         bool isNumber = false;
         double amount = m.captured(1).toDouble(&isNumber);
@@ -397,7 +403,7 @@ std::variant<QuickPreview, Refusal> interpret(const QString &text, const QString
             amount = numberWord(m.captured(1));
         if (!m.captured(3).isEmpty())
             amount += 0.5;
-        const QString unit = m.captured(2).toLower();
+        const QString unit = m.captured(2).toCaseFolded();
         if (unit.startsWith(QLatin1Char('d'))) {
             if (amount < 1 || amount > 366 || amount != double(int(amount)))
                 return Refusal{422, QStringLiteral("An event lasts from one to 366 whole days.")};
@@ -524,7 +530,10 @@ std::variant<QuickPreview, Refusal> interpret(const QString &text, const QString
         }
         // Wall-clock times that the zone skips or repeats.
         for (LocalDateTime *point : {&start, &end}) {
-            const PlacedTime placed = placeLocal(*point, tz);
+            const auto found = placeLocal(*point, tz);
+            if (!found)
+                return Refusal{422, QStringLiteral("That date is too far away.")};
+            const PlacedTime &placed = *found;
             if (placed.fit == PlacedTime::Fit::Skipped) {
                 assumptions << QStringLiteral("%1 doesn’t exist on %2 in %3 (the clocks go forward): %4 used.")
                                    .arg(clockText(*point), dayText(*point), tz, clockText(placed.actual));

@@ -21,7 +21,8 @@ std::pair<year_month_day, QString> nearestSkippedNight(year_month_day today)
         for (const int sign : {1, -1}) {
             const year_month_day day = year_month_day(sys_days(today) + days(sign * distance));
             for (const QString &zone : zones)
-                if (placeLocal(LocalDateTime{day, 150}, zone).fit == PlacedTime::Fit::Skipped)
+                if (const auto placed = placeLocal(LocalDateTime{day, 150}, zone);
+                    placed && placed->fit == PlacedTime::Fit::Skipped)
                     return {day, zone};
         }
     }
@@ -108,7 +109,8 @@ void seedStore(Store &store, Instant now)
     store.grant(chloe, travel, false);
     store.setDefaultCalendar(chloe, product);
 
-    const year_month_day today = localAt(now, madrid).date;
+    // A clock outside the years 0001–9999 throws here: nothing can be seeded around it.
+    const year_month_day today = localAt(now, madrid).value().date;
     const year_month_day monthStart = today.year() / today.month() / day(1);
     Seeder s(store, today);
     const int first = s.daysTo(monthStart);

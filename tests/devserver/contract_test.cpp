@@ -297,6 +297,36 @@ private slots:
         }
     }
 
+    // Times whose neighbouring hours fall outside the calendar (or its reform) are saved or refused
+    // cleanly, and listing the week before year 10000 stops the seeded series there.
+    void timesAtTheEndsOfTheCalendar_data()
+    {
+        QTest::addColumn<QString>("start");
+        QTest::addColumn<QString>("tz");
+        QTest::addColumn<int>("status"); // 0: saved or refused, as the date services place it
+        QTest::addColumn<bool>("listLastWeek");
+        QTest::newRow("last half hour of 9999") << "9999-12-31T23:30" << "UTC" << 200 << true;
+        QTest::newRow("day after a Julian leap day") << "1500-03-01T00:30" << "UTC" << 200 << false;
+        QTest::newRow("inside the calendar reform") << "1582-10-10T00:00" << madrid << 0 << false;
+    }
+
+    void timesAtTheEndsOfTheCalendar()
+    {
+        QFETCH(QString, start);
+        QFETCH(QString, tz);
+        QFETCH(int, status);
+        QFETCH(bool, listLastWeek);
+        signIn();
+        CalendarEvent event = breakfast();
+        event.start_local = start;
+        event.end_local = start.left(11) + QStringLiteral("23:59");
+        event.tz = tz;
+        const Answer saved = call("POST", QStringLiteral("/api/native/events"), encode(event));
+        QVERIFY2(status == 0 ? saved.status == 200 || saved.status == 422 : saved.status == status, saved.body.constData());
+        if (listLastWeek)
+            QCOMPARE(call("GET", QStringLiteral("/api/native/events?from=9999-12-24&to=9999-12-31&zone=UTC")).status, 200);
+    }
+
     void badRequestsAreRefusedPlainly_data()
     {
         QTest::addColumn<QByteArray>("method");
@@ -319,6 +349,7 @@ private slots:
         save("skipped start", "start_local", "2025-03-30T02:30", 422);
         save("end before start", "end_local", "2025-03-30T08:59", 422);
         save("unknown zone", "tz", "Mars/Olympus", 422);
+        save("start in the year 0", "start_local", "0000-06-01T09:00", 422);
         save("unknown status", "status", "maybe", 422);
         save("blank title", "title", "  ", 422);
         save("new event with an id", "id", 5, 422);
@@ -337,6 +368,9 @@ private slots:
         row("malformed exchange", "POST", "/native/exchange", "null", 400);
         row("range backwards", "GET", "/api/native/events?from=2025-03-02&to=2025-03-01&zone=UTC", {}, 400);
         row("range unreadable", "GET", "/api/native/events?from=March&to=2025-03-01&zone=UTC", {}, 400);
+        row("range in the year 0", "GET", "/api/native/events?from=0000-03-01&to=0000-03-02&zone=UTC", {}, 422);
+        row("NUL in the zone", "GET", "/api/native/events?from=2025-03-01&to=2025-03-02&zone=Europe%2FMadrid%00x", {}, 400);
+        row("tab in the zone", "GET", "/api/native/events?from=2025-03-01&to=2025-03-02&zone=UTC%09", {}, 400);
         row("event id too large", "POST", "/api/native/events/99999999999999999999", "{}", 404);
         row("unknown path", "GET", "/api/native/nothing", {}, 404);
     }

@@ -103,8 +103,9 @@ private slots:
             QVERIFY2(start && end && *start < *end, qPrintable(text));
             QVERIFY2(!d.title.trimmed().isEmpty() && d.calendar_id != 0 && d.calendar_id != 4, qPrintable(text));
             QVERIFY2(d.repeat.isEmpty() || recurrence::quickRule(d.repeat), qPrintable(text));
-            QVERIFY2(d.all_day || (placeLocal(*start, d.tz).fit != PlacedTime::Fit::Skipped &&
-                                   placeLocal(*end, d.tz).fit != PlacedTime::Fit::Skipped),
+            const auto placedStart = placeLocal(*start, d.tz), placedEnd = placeLocal(*end, d.tz);
+            QVERIFY2(placedStart && placedEnd, qPrintable(text));
+            QVERIFY2(d.all_day || (placedStart->fit != PlacedTime::Fit::Skipped && placedEnd->fit != PlacedTime::Fit::Skipped),
                      qPrintable(text));
         }
     }
