@@ -67,6 +67,11 @@ inline std::vector<QuickCase> quickCases()
          "Monday, March 24, 2025 – Wednesday, March 26, 2025, all day", {"No time given: all-day event assumed."}},
         {"Deploy from 11pm to 1am on Friday", draft(1, "Deploy", "", "2025-03-14T23:00", "2025-03-15T01:00"),
          "Friday, March 14, 2025, 11:00 PM – Saturday, March 15, 2025, 1:00 AM", {"Ends the next day."}},
+        // Look-alikes: another script's digit is not a number; "ſ" folds to "s".
+        {"Lunch in ٣ days at 1pm", draft(1, "Lunch in ٣ days", "", "2025-03-12T13:00", "2025-03-12T14:00"),
+         "Wednesday, March 12, 2025, 1:00 PM – 2:00 PM", {"No date given: today assumed.", oneHour}},
+        {"Lunch every ſunday at 1pm", draft(1, "Lunch", "", "2025-03-16T13:00", "2025-03-16T14:00", "FREQ=WEEKLY"),
+         "Sunday, March 16, 2025, 1:00 PM – 2:00 PM", {oneHour}},
         {"Kickoff January 5 at 09:00", draft(1, "Kickoff", "", "2026-01-05T09:00", "2026-01-05T10:00"),
          "Monday, January 5, 2026, 9:00 AM – 10:00 AM", {"That date has passed this year: 2026 assumed.", oneHour}},
     };
