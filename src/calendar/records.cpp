@@ -7,6 +7,9 @@
 #include <QJsonObject>
 #include <QJsonValue>
 
+#include <QUtf8StringView>
+
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -65,6 +68,35 @@ bool isPlainInteger(const char *text, qsizetype size)
     return std::memcmp(digits, negative ? maxNegative : maxPositive, maxDigits) <= 0;
 }
 
+bool isHexDigit(char c) { return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+
+// Length of the JSON string at the start of `text` (which begins with '"'), both quotes included;
+// 0 when it is not one: no closing quote, a raw control character, or an escape other than
+// \" \\ \/ \b \f \n \r \t and \u with four hex digits. Qt's parser takes raw control characters and
+// reads an unknown escape as the character after the backslash.
+qsizetype stringLength(const char *text, qsizetype size)
+{
+    for (qsizetype i = 1; i < size; ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c == '"')
+            return i + 1;
+        if (c < 0x20)
+            return 0;
+        if (c != '\\')
+            continue;
+        if (++i == size)
+            return 0;
+        if (text[i] == 'u') {
+            if (size - i <= 4 || !std::all_of(text + i + 1, text + i + 5, isHexDigit))
+                return 0;
+            i += 4;
+        } else if (text[i] == '\0' || !std::strchr("\"\\/bfnrt", text[i])) {
+            return 0;
+        }
+    }
+    return 0;
+}
+
 bool startsNumber(char c) { return isDigit(c) || c == '-' || c == '+' || c == '.'; }
 bool isNumberCharacter(char c) { return startsNumber(c) || c == 'e' || c == 'E'; }
 
@@ -74,8 +106,12 @@ bool isNumberCharacter(char c) { return startsNumber(c) || c == 'e' || c == 'E';
 // one refuses the document, and one that is not a plain 64-bit integer is replaced by an empty
 // array. Every number this module reads is an integer, so such a text then fails where it is read
 // and is ignored in members that are not read. The input is copied only when such a number occurs.
+// The same pass refuses what Qt's parser takes but JSON (RFC 8259) does not: text that is not UTF-8,
+// a leading byte-order mark, and strings that stringLength() refuses.
 std::optional<QByteArray> withPlainNumbersOnly(const QByteArray &json)
 {
+    if (json.startsWith("\xEF\xBB\xBF") || !QUtf8StringView(json).isValidUtf8())
+        return std::nullopt;
     const char *data = json.constData();
     const qsizetype size = json.size();
     QByteArray rewritten;
@@ -84,11 +120,10 @@ std::optional<QByteArray> withPlainNumbersOnly(const QByteArray &json)
     while (i < size) {
         const char c = data[i];
         if (c == '"') {
-            for (++i; i < size && data[i] != '"'; ++i) {
-                if (data[i] == '\\')
-                    ++i;
-            }
-            ++i;
+            const qsizetype length = stringLength(data + i, size - i);
+            if (length == 0)
+                return std::nullopt;
+            i += length;
         } else if (startsNumber(c)) {
             const qsizetype length = numberLength(data + i, size - i);
             if (length == 0 || (i + length < size && isNumberCharacter(data[i + length])))

@@ -141,6 +141,15 @@ void RecordsTest::savedEvent_data()
     add("largest", R"({"id":9223372036854775807})", INT64_MAX);
     add("smallest", R"({"id":-9223372036854775808})", INT64_MIN);
     add("beyond double precision", R"({"id":9007199254740993})", 9007199254740993LL);
+    add("every escape", R"({"id":5,"warning":"\"\\\/\b\f\n\r\t\u00e9\u001F\uD83D\uDE00"})", 5,
+        QStringLiteral("\"\\/\b\f\n\r\t\u00e9\x1f\U0001F600"));
+    add("raw text beyond ASCII", "{\"id\":5,\"warning\":\"caf\xC3\xA9 \x7F\"}", 5, QStringLiteral("caf\u00e9 \x7f"));
+    // Texts that Qt's parser takes but that are not JSON.
+    add("raw control character", "{\"id\":5,\"warning\":\"a\tb\"}", std::nullopt);
+    add("raw control character in a name", "{\"id\":5,\"\x01\":1}", std::nullopt);
+    add("unknown escape", R"({"id":5,"x":"\a"})", std::nullopt);
+    add("byte-order mark", "\xEF\xBB\xBF{\"id\":5}", std::nullopt);
+    add("escaped byte beyond UTF-8", "{\"id\":5,\"x\":\"\\\xE9\"}", std::nullopt);
     for (const char *text : {R"({"warning":"x"})", R"({"id":null})", R"({"id":5,"warning":1.5})", R"({"id":1.5})",
                              R"({"id":1.0})", R"({"id":1e3})", R"({"id":1.})", R"({"id":017})",
                              R"({"id":+1})", R"({"id":9223372036854775808})", R"({"id":-9223372036854775809})",
