@@ -32,6 +32,17 @@ bool comesFromStatus(QNetworkReply::NetworkError error)
     }
 }
 
+// The UTF-8 text of a header name or value, or nothing when the bytes are not UTF-8. Nothing is
+// dropped on the way: an incomplete sequence at the end is an error, a leading byte-order mark stays.
+std::optional<QString> headerText(const QByteArray &bytes)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    QString text = utf8(bytes);
+    if (utf8.hasError())
+        return std::nullopt;
+    return text;
+}
+
 } // namespace
 
 NetworkTransfer::NetworkTransfer(QNetworkReply *reply, qint64 maxBytes, NativeTimeouts timeouts,
@@ -82,13 +93,12 @@ bool NetworkTransfer::Finished::await_ready() const noexcept
     return !transfer->m_reply || transfer->m_reply->isFinished();
 }
 
+// The body is held as it arrived (requests refuse compression, so Qt never inflates it), which
+// makes Content-Length comparable whatever Content-Encoding says.
 bool NetworkTransfer::bodyIsComplete() const
 {
-    const QByteArray encoding = m_reply->rawHeader("Content-Encoding").trimmed().toLower();
     const QVariant length = m_reply->header(QNetworkRequest::ContentLengthHeader);
-    if (!length.isValid() || !(encoding.isEmpty() || encoding == "identity"))
-        return true;
-    return m_data.size() == length.toLongLong();
+    return !length.isValid() || m_data.size() == length.toLongLong();
 }
 
 void NetworkTransfer::readAvailable()
@@ -156,11 +166,11 @@ NativeResponse NetworkTransfer::response()
     NativeResponse answer;
     answer.status = status.toLongLong();
     answer.data = std::exchange(m_data, {});
+    // A header whose name or value is not text is left out whole; the others are kept unchanged.
     for (const auto &[name, value] : m_reply->rawHeaderPairs()) {
-        QStringDecoder utf8(QStringDecoder::Utf8);
-        const QString text = utf8(value);
-        if (!utf8.hasError())
-            answer.headers.insert(QString::fromLatin1(name).toLower(), text);
+        const std::optional<QString> nameText = headerText(name), valueText = headerText(value);
+        if (nameText && valueText)
+            answer.headers.insert(nameText->toLower(), *valueText);
     }
     return answer;
 }

@@ -83,6 +83,7 @@ private slots:
             "https://calendar.example/calendar", "https://calendar.example//", "https://user@calendar.example",
             "https://@calendar.example", "https://calendar.example?", "https://calendar.example/#top",
             "https://calen dar.example", "https://calendar.example:port", "   ",
+            "https://[fe80::1%25eth0]:8443", "https://[::%251]", // a zone id does not survive the origin text
         };
         for (const auto &[address, origin] : accepted)
             QTest::newRow(qPrintable(address.simplified())) << address << origin;
@@ -158,6 +159,19 @@ private slots:
         QCOMPARE(peer.requests().size(), 5);
         for (const RecordedRequest &r : peer.requests())
             QCOMPARE(r.path(), QByteArray("/moved"));
+    }
+
+    // A header value is kept whole or, when it is not UTF-8, left out whole.
+    void keepsResponseHeadersThatAreText()
+    {
+        LoopbackPeer peer;
+        peer.enqueue(PeerAnswer(200)
+                         .header("X-Text", "\xEF\xBB\xBF" "caf\xC3\xA9 \xF0\x9F\x93\x85")
+                         .header("X-Latin1", "caf\xE9")
+                         .header("X-Cut", "caf\xC3"));
+        const NativeResponse answer = runTask(get(*clientFor(peer), "/h"));
+        QCOMPARE(answer.header(u"x-text"), QStringLiteral("\uFEFFcaf\u00e9 \U0001F4C5"));
+        QCOMPARE(answer.headers.size(), 2); // with Content-Length
     }
 
     void mapsStatusesToSentences()
@@ -236,12 +250,17 @@ private slots:
 
     void passesTransportFailuresThrough()
     {
+        // A body cut short, compressed or not: a compressed one is not inflated on the way, so its
+        // length is checked as it arrived.
+        const QByteArray deflated = qCompress(QByteArray(2000, 'x')).mid(4);
         LoopbackPeer peer;
-        peer.enqueue(PeerAnswer(200).withBody(QByteArray(100, 'x')).dropAfterBytes(40));
-        peer.enqueue(PeerAnswer(500).withBody(QByteArray(100, 'x')).dropAfterBytes(40));
+        for (const int status : {200, 500}) {
+            peer.enqueue(PeerAnswer(status).withBody(QByteArray(100, 'x')).dropAfterBytes(40));
+            peer.enqueue(PeerAnswer(status).header("Content-Encoding", "deflate").withBody(deflated).dropAfterBytes(8));
+        }
         peer.route("", "/garbage", PeerAnswer::rawBytes("not http at all\r\n\r\n"));
         const auto http = clientFor(peer);
-        for (const QString path : {"/drop", "/drop", "/garbage"})
+        for (const QString path : {"/drop", "/drop", "/drop", "/drop", "/garbage"})
             QCOMPARE(outcomeOf(get(*http, path)), QStringLiteral("transport"));
 
         const auto refused = clientFor(LoopbackPeer()); // nobody listens on its port any more
