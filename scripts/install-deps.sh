@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev qtkeychain-qt6-dev qcoro-qt6-dev
-  libicu-dev libsqlite3-dev libcpp-httplib-dev libical-dev libssl-dev
+  libicu-dev tzdata libsqlite3-dev libcpp-httplib-dev libical-dev libssl-dev
   gnome-keyring dbus dbus-x11 libsecret-tools xvfb xauth openssl xdg-utils
 )
 # The development server and the tests use http://localhost; a bare container may lack the name.

@@ -1,18 +1,22 @@
 #include "dates.h"
 
+#include "system_zones.h"
+
 #include <unicode/dtfmtsym.h>
 #include <unicode/dtptngen.h>
 #include <unicode/gregocal.h>
 #include <unicode/locid.h>
 #include <unicode/smpdtfmt.h>
-#include <unicode/strenum.h>
 #include <unicode/timezone.h>
 #include <unicode/ucal.h>
 
 #include <QMutex>
 #include <QMutexLocker>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
+#include <limits>
 #include <functional>
 #include <string>
 #include <unordered_map>
@@ -68,7 +72,6 @@ struct Formatter {
 
 struct ThreadCaches {
     unsigned evictions = 0; // bumped whenever a cache is emptied, which drops the remembered lookups
-    Cache<icu::TimeZone> zones;
     Cache<icu::Calendar> calendars;
     Cache<Formatter> formats;
     Cache<icu::DateTimePatternGenerator> generators;
@@ -156,18 +159,8 @@ Instant fromUDate(UDate date)
 
 const QString utcId = QStringLiteral("UTC");
 
-std::unique_ptr<icu::TimeZone> lookUpZone(const QString &id)
-{
-    if (id.isEmpty())
-        return nullptr;
-    std::unique_ptr<icu::TimeZone> zone(icu::TimeZone::createTimeZone(toIcu(id)));
-    icu::UnicodeString resolved;
-    if (!zone || zone->getID(resolved) == icu::UnicodeString(UCAL_UNKNOWN_ZONE_ID))
-        return nullptr;
-    return zone;
-}
-
-// The zone named `id`, or null when ICU does not know it.
+// The zone named `id` in the system's database, or null for a name outside it. The database keeps
+// each zone for the whole process.
 const icu::TimeZone *knownZone(const QString &id)
 {
     if (id.isEmpty())
@@ -178,7 +171,7 @@ const icu::TimeZone *knownZone(const QString &id)
         return last.value;
     if (id == lastUnknown)
         return nullptr;
-    const icu::TimeZone *zone = cached(caches().zones, key(id), [&] { return lookUpZone(id); });
+    const icu::TimeZone *zone = ZoneDatabase::system().zone(id);
     if (!zone) {
         lastUnknown = id;
         return nullptr;
@@ -195,6 +188,16 @@ const icu::TimeZone &zoneOrUtc(const QString &id)
     return *icu::TimeZone::getGMT();
 }
 
+// Gregorian dates all the way back, as the local date-time text and the server count them; ICU's
+// calendars otherwise switch to Julian dates before 15 October 1582.
+void makeProleptic(icu::Calendar &calendar)
+{
+    if (auto *gregorian = dynamic_cast<icu::GregorianCalendar *>(&calendar)) {
+        UErrorCode status = U_ZERO_ERROR;
+        gregorian->setGregorianChange(-std::numeric_limits<double>::max(), status);
+    }
+}
+
 // A calendar for the zone and first weekday; its time and options are set by each operation.
 icu::Calendar *calendarFor(const QString &zoneId, int firstWeekday)
 {
@@ -208,6 +211,7 @@ icu::Calendar *calendarFor(const QString &zoneId, int firstWeekday)
             std::make_unique<icu::GregorianCalendar>(zoneOrUtc(zoneId).clone(), icu::Locale::getRoot(), status);
         if (U_FAILURE(status))
             return nullptr;
+        makeProleptic(*calendar);
         calendar->setFirstDayOfWeek(UCalendarDaysOfWeek(firstWeekday));
         // A repeated local time means its first occurrence, so days begin at their first midnight.
         calendar->setRepeatedWallTimeOption(UCAL_WALLTIME_FIRST);
@@ -217,9 +221,32 @@ icu::Calendar *calendarFor(const QString &zoneId, int firstWeekday)
     return found ? last.remember(zoneId, {}, firstWeekday, found) : nullptr;
 }
 
+// The user's locale for dates, chosen as the C library and QLocale::system() choose it for times:
+// LC_ALL, else LC_TIME, else LANG ("de_DE.UTF-8@euro" is de_DE; "C" and "POSIX" are en_US_POSIX,
+// as in ICU). ICU's own default follows LC_MESSAGES instead.
+const icu::Locale &timeLocale()
+{
+    static const icu::Locale locale = [] {
+        QByteArray name;
+        for (const char *variable : {"LC_ALL", "LC_TIME", "LANG"}) {
+            name = qgetenv(variable);
+            if (!name.isEmpty())
+                break;
+        }
+        for (const char end : {'.', '@'}) {
+            if (const qsizetype at = name.indexOf(end); at >= 0)
+                name.truncate(at);
+        }
+        if (name.isEmpty() || name == "C" || name == "POSIX")
+            return icu::Locale("en_US_POSIX");
+        return icu::Locale::createCanonical(name.constData());
+    }();
+    return locale;
+}
+
 icu::Locale localeFor(const QString &name)
 {
-    return name.isEmpty() ? icu::Locale::getDefault() : icu::Locale(name.toUtf8().constData());
+    return name.isEmpty() ? timeLocale() : icu::Locale(name.toUtf8().constData());
 }
 
 QString localeName(const icu::Locale &locale) { return QString::fromUtf8(locale.getName()); }
@@ -235,6 +262,7 @@ Formatter *formatterFor(const QString &pattern, const QString &zoneId, const icu
                       // A repeated local time reads as its first instant, as the calendar's days begin.
                       std::unique_ptr<icu::Calendar> calendar(format->getCalendar()->clone());
                       calendar->setRepeatedWallTimeOption(UCAL_WALLTIME_FIRST);
+                      makeProleptic(*calendar);
                       format->adoptCalendar(calendar.release());
                       format->setTimeZone(zoneOrUtc(zoneId));
                       format->setLenient(false);
@@ -264,11 +292,8 @@ Formatter *localFormatter(bool allDay, const QString &zoneId)
 
 QString systemZoneId()
 {
-    std::unique_ptr<icu::TimeZone> zone(icu::TimeZone::createDefault());
-    icu::UnicodeString id;
-    if (!zone || zone->getID(id) == icu::UnicodeString(UCAL_UNKNOWN_ZONE_ID))
-        return utcId;
-    return fromIcu(id);
+    const QString id = ZoneDatabase::system().currentZoneId();
+    return id.isEmpty() ? utcId : id;
 }
 
 QMutex systemIdMutex;
@@ -291,26 +316,10 @@ QString systemId()
 void refreshSystemZone()
 {
     QMutexLocker lock(&systemIdMutex);
-    icu::TimeZone::adoptDefault(icu::TimeZone::detectHostTimeZone());
     systemIdCache.reset();
 }
 
-QStringList knownIds()
-{
-    UErrorCode status = U_ZERO_ERROR;
-    std::unique_ptr<icu::StringEnumeration> ids(
-        icu::TimeZone::createTimeZoneIDEnumeration(UCAL_ZONE_TYPE_CANONICAL, nullptr, nullptr, status));
-    QStringList result;
-    if (U_FAILURE(status) || !ids)
-        return result;
-    while (const icu::UnicodeString *id = ids->snext(status)) {
-        if (U_FAILURE(status))
-            break;
-        result.append(fromIcu(*id));
-    }
-    result.sort();
-    return result;
-}
+QStringList knownIds() { return ZoneDatabase::system().zoneIds(); }
 
 } // namespace zones
 
@@ -498,7 +507,7 @@ namespace dates {
 
 QStringList shortWeekdayNames()
 {
-    const icu::Locale locale = icu::Locale::getDefault();
+    const icu::Locale &locale = timeLocale();
     auto &names = caches().weekdayNames;
     const std::u16string localeKey = key(localeName(locale));
     if (const auto found = names.find(localeKey); found != names.end())
@@ -536,11 +545,39 @@ QString formatLocal(Instant instant, bool allDay, const QString &zoneId)
     return remembered.text;
 }
 
+namespace {
+
+bool asciiDigits(QStringView text)
+{
+    return std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
+}
+
+// "yyyy-MM-dd" with ASCII digits and a year from 0001 on.
+std::optional<std::array<int, 3>> dateFields(QStringView text)
+{
+    if (text.size() != 10 || text[4] != u'-' || text[7] != u'-' || !asciiDigits(text.first(4)) ||
+        !asciiDigits(text.sliced(5, 2)) || !asciiDigits(text.sliced(8, 2)))
+        return std::nullopt;
+    const int year = text.first(4).toInt();
+    if (year < 1)
+        return std::nullopt;
+    return std::array{year, text.sliced(5, 2).toInt(), text.sliced(8, 2).toInt()};
+}
+
+} // namespace
+
 std::optional<Instant> parseLocal(QStringView text, bool allDay, const QString &zoneId)
 {
-    if (text.isEmpty())
+    // A date names its day, which begins at its first existing instant even where midnight is
+    // skipped (Santiago's 7 September 2025 begins at 01:00); a date the zone skipped has no day.
+    if (allDay) {
+        const auto date = dateFields(text);
+        return date ? GregorianCalendar(zoneId, 1).date((*date)[0], (*date)[1], (*date)[2]) : std::nullopt;
+    }
+    // Four-digit years only, as the server reads them.
+    if (text.size() < 5 || text[4] != u'-')
         return std::nullopt;
-    Formatter *format = localFormatter(allDay, zoneId);
+    Formatter *format = localFormatter(false, zoneId);
     if (!format)
         return std::nullopt;
     const icu::UnicodeString input = toIcu(text);
@@ -549,11 +586,6 @@ std::optional<Instant> parseLocal(QStringView text, bool allDay, const QString &
     // text that formats back identically names an existing local time in canonical form.
     if (!parsed || format->text(*parsed) != input)
         return std::nullopt;
-    if (allDay) {
-        Formatter *timed = localFormatter(false, zoneId);
-        if (!timed || timed->text(*parsed) != input + icu::UnicodeString(u"T00:00"))
-            return std::nullopt;
-    }
     return fromUDate(*parsed);
 }
 
@@ -583,6 +615,9 @@ Formatter *templateFormatter(const QString &skeleton, const QString &zoneId, con
             auto made = std::make_unique<icu::SimpleDateFormat>(pattern, icuLocale, status);
             if (U_FAILURE(status))
                 return nullptr;
+            std::unique_ptr<icu::Calendar> calendar(made->getCalendar()->clone());
+            makeProleptic(*calendar);
+            made->adoptCalendar(calendar.release());
             made->setTimeZone(zoneOrUtc(zoneId));
             return Formatter::make(std::move(made));
         });
@@ -594,10 +629,8 @@ QString formatTemplate(Instant instant, const QString &skeleton, const QString &
 {
     thread_local Remembered<Formatter> last;
     thread_local QString lastLocale;
-    thread_local QByteArray lastDefaultLocale;
     Formatter *format = nullptr;
-    const char *defaultLocale = locale.isEmpty() ? icu::Locale::getDefault().getName() : "";
-    if (last.matches(zoneId, skeleton, 0) && lastLocale == locale && lastDefaultLocale == defaultLocale) {
+    if (last.matches(zoneId, skeleton, 0) && lastLocale == locale) {
         format = last.value;
     } else {
         format = templateFormatter(skeleton, zoneId, locale);
@@ -605,7 +638,6 @@ QString formatTemplate(Instant instant, const QString &skeleton, const QString &
             return {};
         last.remember(zoneId, skeleton, 0, format);
         lastLocale = locale;
-        lastDefaultLocale = defaultLocale;
     }
     return fromIcu(format->text(toUDate(instant)));
 }
@@ -633,14 +665,18 @@ QList<Instant> days(const QString &zone, qint64 weekStart, Instant date)
     const GregorianCalendar cal = calendar(zone, weekStart);
     const Instant start = monthStart(zone, weekStart, date);
     const int lead = (cal.fields(start).weekday - cal.firstWeekday() + 7) % 7;
-    const Instant first = cal.addDays(start, -lead).value_or(start);
+    // Each cell is the start of its day (where the 1st's midnight is skipped, the other days still
+    // begin at midnight), and each next cell the next day that exists: after a date the zone
+    // skipped (Apia went from 29 to 31 December 2011) no day appears twice.
+    Instant day = cal.startOfDay(cal.addDays(start, -lead).value_or(start));
     QList<Instant> result;
     result.reserve(42);
-    // Each cell is the start of its day: where the 1st's midnight is skipped, the other days still
-    // begin at midnight rather than at the 1st's later time of day.
     for (int i = 0; i < 42; ++i) {
-        if (const std::optional<Instant> day = cal.addDays(first, i))
-            result.append(cal.startOfDay(*day));
+        result.append(day);
+        const Instant next = cal.dayBounds(day).second;
+        if (next <= day)
+            break;
+        day = next;
     }
     return result;
 }

@@ -1,6 +1,7 @@
 #include "dates.h"
 
 #include <QTest>
+#include <QTimeZone>
 
 #include <algorithm>
 
@@ -31,7 +32,11 @@ private slots:
     void parse();
     void calendarArithmetic();
     void templates();
+    void zones_data();
     void zones();
+    void systemZone();
+    void systemRules_data();
+    void systemRules();
 };
 
 void DatesTest::grid_data()
@@ -82,17 +87,22 @@ void DatesTest::parse_data()
     QTest::newRow("half-hour gap") << "2025-10-05T02:15" << false << QStringLiteral("Australia/Lord_Howe") << none;
     QTest::newRow("skipped day") << "2011-12-30T12:00" << false << QStringLiteral("Pacific/Apia") << none;
     QTest::newRow("all day") << "2025-03-30" << true << madrid << "2025-03-29T23:00";
-    QTest::newRow("skipped midnight") << "2018-11-04" << true << QStringLiteral("America/Sao_Paulo") << none;
+    // A date is its day even where midnight is skipped: Santiago's 7 September 2025 begins at 01:00.
+    QTest::newRow("skipped midnight") << "2025-09-07" << true << QStringLiteral("America/Santiago")
+                                      << "2025-09-07T04:00";
+    QTest::newRow("skipped date") << "2011-12-30" << true << QStringLiteral("Pacific/Apia") << none;
     QTest::newRow("repeated midnight, first") << "2025-11-02" << true << QStringLiteral("America/Havana")
                                               << "2025-11-02T04:00";
     QTest::newRow("unknown zone") << "2025-03-30T02:30" << false << QStringLiteral("Nowhere") << "2025-03-30T02:30";
     QTest::newRow("year 999") << "0999-01-01T00:00" << false << utc << "0999-01-01T00:00";
-    QTest::newRow("year 10000") << "10000-01-01T00:00" << false << utc << "10000-01-01T00:00";
+    // Gregorian dates before the 1582 reform too: 1500 is no leap year, 10 October 1582 exists.
+    QTest::newRow("before the reform") << "1582-10-10" << true << utc << "1582-10-10T00:00";
     for (const char *text : {"", "2025-03-30T10:00x", " 2025-03-30T10:00", "2025-3-30T3:30", "2025-03-30 10:00",
                              "2025-03-30T10:00:00", "2025-03-30T24:00", "2025-02-29T10:00", "+2025-03-30T10:00",
-                             "999-01-01T00:00", "２０２５-03-30T10:00", "2025-03-30"})
+                             "999-01-01T00:00", "10000-01-01T00:00", "0000-01-01T00:00", "1500-02-29T00:00",
+                             "２０２５-03-30T10:00", "2025-03-30"})
         QTest::addRow("timed \"%s\"", text) << QString::fromUtf8(text) << false << madrid << none;
-    for (const char *text : {"2025-03-30T10:00", "2025-3-30"})
+    for (const char *text : {"2025-03-30T10:00", "2025-3-30", "10000-01-01", "0000-01-01", "1500-02-29", "２０２５-03-30"})
         QTest::addRow("all-day \"%s\"", text) << QString::fromUtf8(text) << true << madrid << none;
 }
 
@@ -110,6 +120,7 @@ void DatesTest::calendarArithmetic()
     using namespace std::chrono;
     QCOMPARE(dates::formatLocal(instantFromSeconds(1743299999) + milliseconds(999), false, utc),
              QStringLiteral("2025-03-30T01:59"));
+    QCOMPARE(secondsSinceEpoch(at("1582-10-10T00:00", utc)), -12219724800); // proleptic Gregorian
 
     const GregorianCalendar cal(madrid, 2);
     QCOMPARE(*cal.addDays(at("2025-03-29T10:00"), 1) - at("2025-03-29T10:00"), hours(23));
@@ -140,27 +151,89 @@ void DatesTest::templates()
         return dates::formatTemplate(instant, QLatin1String(skeleton), zone, QLatin1String(locale));
     };
     QCOMPARE(display("jm", "en_US"), QStringLiteral("3:59\u202fAM"));
-    QCOMPARE(display("jm", ""), QStringLiteral("3:59\u202fAM")); // the pinned default locale
+    // The user's locale is the time locale (LC_TIME=de_DE), not the messages one (LANG=en_US).
+    QCOMPARE(display("jm", ""), QStringLiteral("03:59"));
+    QCOMPARE(display("MMMM yyyy", ""), QStringLiteral("März 2025"));
     QCOMPARE(display("jm", "de_DE"), QStringLiteral("03:59"));
     QCOMPARE(display("EEEE d MMMM", "en_US"), QStringLiteral("Sunday, March 30"));
     QCOMPARE(display("EEEE d MMMM", "en_GB", QStringLiteral("America/New_York")), QStringLiteral("Saturday, 29 March"));
     QCOMPARE(display("d MMM yyyy jm", "en_GB"), QStringLiteral("30 Mar 2025, 03:59"));
-    QCOMPARE(dates::shortWeekdayNames(), (QStringList{"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"}));
+    QCOMPARE(dates::shortWeekdayNames(), (QStringList{"So", "Mo", "Di", "Mi", "Do", "Fr", "Sa"}));
+}
+
+void DatesTest::zones_data()
+{
+    QTest::addColumn<QString>("id");
+    QTest::addColumn<bool>("known");
+    // Zones and links of the system's database, including zones newer than ICU's copy.
+    for (const char *id : {"UTC", "Etc/UTC", "Asia/Calcutta", "America/Ciudad_Juarez", "America/Coyhaique"})
+        QTest::newRow(id) << QString::fromLatin1(id) << true;
+    // ICU's own names and custom offsets, the database's other files, and no name at all.
+    for (const char *id : {"", "Etc/Unknown", "GMT+5", "BST", "SystemV/AST4", "posix/Europe/Madrid", "right/UTC",
+                           "posixrules", "zone.tab", "Europe", "../zoneinfo/UTC", "europe/madrid"})
+        QTest::newRow(id) << QString::fromLatin1(id) << false;
 }
 
 void DatesTest::zones()
 {
-    QVERIFY(!zones::isKnown(QString()) && !zones::isKnown(QStringLiteral("Etc/Unknown")));
-    const QStringList ids = zones::knownIds();
-    QVERIFY(ids.contains(madrid) && std::all_of(ids.begin(), ids.end(), zones::isKnown));
+    QFETCH(QString, id);
+    QFETCH(bool, known);
+    QCOMPARE(zones::isKnown(id), known);
+    QCOMPARE(GregorianCalendar(id, 1).zoneId(), known ? id : utc);
+}
 
-    // The system zone is read again only when asked to.
-    qputenv("TZ", "America/New_York");
+void DatesTest::systemZone()
+{
+    // Read again only when asked to; TZ may name a file; a POSIX rule names no zone.
     QCOMPARE(zones::systemId(), madrid);
-    zones::refreshSystemZone();
-    QCOMPARE(zones::systemId(), QStringLiteral("America/New_York"));
+    const std::pair<const char *, QString> settings[] = {{":America/New_York", "America/New_York"},
+                                                         {"/usr/share/zoneinfo/posix/Asia/Tokyo", "Asia/Tokyo"},
+                                                         {"CET-1CEST,M3.5.0,M10.5.0/3", utc}};
+    QString previous = madrid;
+    for (const auto &[tz, expected] : settings) {
+        qputenv("TZ", tz);
+        QCOMPARE(zones::systemId(), previous);
+        zones::refreshSystemZone();
+        QCOMPARE(zones::systemId(), expected);
+        previous = expected;
+    }
     qputenv("TZ", "Europe/Madrid");
     zones::refreshSystemZone();
+}
+
+void DatesTest::systemRules_data()
+{
+    QTest::addColumn<QString>("zone");
+    // Rules changed after ICU's copy (2022e), then a few stable ones: a southern, a negative and a
+    // half-hour daylight saving time.
+    for (const char *zone : {"America/Mexico_City", "America/Asuncion", "Africa/Cairo", "Pacific/Fiji", "America/Nuuk",
+                             "Asia/Almaty", "America/Ciudad_Juarez", "Europe/Madrid", "Australia/Sydney",
+                             "Europe/Dublin", "Australia/Lord_Howe"})
+        QTest::newRow(zone) << QString::fromLatin1(zone);
+}
+
+// The UTC offset around every transition 2020–2030 and twice a year, against QTimeZone, which reads
+// the same system files.
+void DatesTest::systemRules()
+{
+    using namespace std::chrono;
+    QFETCH(QString, zone);
+    const QStringList offered = zones::knownIds(); // every offered name resolves
+    QVERIFY(offered.contains(zone) && std::all_of(offered.begin(), offered.end(), zones::isKnown));
+    const QTimeZone reference(zone.toLatin1());
+    const QDateTime from(QDate(2020, 1, 1), QTime(0, 0), Qt::UTC), to(QDate(2031, 1, 1), QTime(0, 0), Qt::UTC);
+    QList<qint64> instants;
+    for (const QTimeZone::OffsetData &transition : reference.transitions(from, to))
+        instants << transition.atUtc.toSecsSinceEpoch() - 60 << transition.atUtc.toSecsSinceEpoch();
+    for (int year = 2020; year <= 2030; ++year) {
+        for (const int month : {1, 7})
+            instants << QDateTime(QDate(year, month, 1), QTime(12, 0), Qt::UTC).toSecsSinceEpoch();
+    }
+    for (const qint64 seconds : instants) {
+        const Instant instant = instantFromSeconds(seconds);
+        const minutes offset = duration_cast<minutes>(at(dates::formatLocal(instant, false, zone), utc) - instant);
+        QCOMPARE(offset.count() * 60, reference.offsetFromUtc(QDateTime::fromSecsSinceEpoch(seconds)));
+    }
 }
 
 QTEST_GUILESS_MAIN(DatesTest)
