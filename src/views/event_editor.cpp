@@ -47,6 +47,14 @@ QLineEdit *lineEdit(const QString &text, const QString &accessibleName, QWidget 
     return edit;
 }
 
+// Notes start at their minimum height and take whatever room the form leaves, so the form needs no
+// scrolling until it really is taller than the dialog.
+class NotesEdit : public QPlainTextEdit {
+public:
+    using QPlainTextEdit::QPlainTextEdit;
+    QSize sizeHint() const override { return {QPlainTextEdit::sizeHint().width(), notesMinimumHeight}; }
+};
+
 // Runs the model's save for `editor`'s copy. The model finishes the save and its reload even when
 // the editor is gone; only a live editor hears of the outcome.
 QCoro::Task<> saveAndReport(QPointer<EventEditor> editor, CalendarModel &model, CalendarEvent event,
@@ -82,7 +90,7 @@ EventEditor::EventEditor(CalendarModel &model, NativeClient client, CalendarEven
     auto *form = new QVBoxLayout(content);
     form->addWidget(buildGeneral());
     form->addWidget(buildWhen());
-    form->addWidget(buildNotes());
+    form->addWidget(buildNotes(), 1);
 
     m_errorSection = new QGroupBox(content);
     m_errorSection->setObjectName(QStringLiteral("editorError"));
@@ -94,7 +102,6 @@ EventEditor::EventEditor(CalendarModel &model, NativeClient client, CalendarEven
     (new QVBoxLayout(m_errorSection))->addWidget(m_errorText);
     m_errorSection->hide();
     form->addWidget(m_errorSection);
-    form->addStretch(1);
 
     auto *scroll = new QScrollArea(this);
     scroll->setWidgetResizable(true);
@@ -221,7 +228,7 @@ QWidget *EventEditor::buildWhen()
 QWidget *EventEditor::buildNotes()
 {
     auto *section = new QGroupBox(tr("Notes"));
-    auto *notes = new QPlainTextEdit(m_event.notes, section);
+    auto *notes = new NotesEdit(m_event.notes, section);
     notes->setObjectName(QStringLiteral("eventNotes"));
     notes->setAccessibleName(tr("Notes"));
     notes->setMinimumHeight(notesMinimumHeight);
