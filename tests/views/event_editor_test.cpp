@@ -151,12 +151,15 @@ private slots:
 
     void picksShowWallClockOfTheEventsZone()
     {
-        Rig rig;
-        auto editor = rig.open(loaded("2025-03-12T09:00", "2025-03-12T10:00"));
-        QCOMPARE(child<WallClockEdit>(editor.get(), "startsPicker")->dateTime(),
-                 QDateTime(QDate(2025, 3, 12), QTime(9, 0), Qt::UTC));
-        QCOMPARE(editor->start(), instantFromSeconds(1741784400)); // 13:00 UTC
-        QVERIFY(!editor->scheduleChanged());
+        // An unknown zone is UTC.
+        for (const auto &[tz, seconds] : {std::pair(newYork, 1741784400), {QStringLiteral("Mars/Olympus"), 1741770000}}) {
+            Rig rig;
+            auto editor = rig.open(loaded("2025-03-12T09:00", "2025-03-12T10:00", tz));
+            QCOMPARE(child<WallClockEdit>(editor.get(), "startsPicker")->dateTime(),
+                     QDateTime(QDate(2025, 3, 12), QTime(9, 0), Qt::UTC));
+            QCOMPARE(editor->start(), instantFromSeconds(seconds));
+            QVERIFY(!editor->scheduleChanged());
+        }
     }
 
     void formFollowsTheEvent()
