@@ -116,6 +116,11 @@ void CalendarModel::setQuickText(const QString &text)
     write(this, d->quickText, text, &CalendarModel::quickTextChanged);
 }
 
+void CalendarModel::setQuickSavedNotice(const QString &notice)
+{
+    write(this, d->quickSavedNotice, notice, &CalendarModel::quickSavedNoticeChanged);
+}
+
 QCoro::Task<> CalendarModel::load(NativeClient client)
 {
     if (!d->active)

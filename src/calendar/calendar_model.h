@@ -21,7 +21,7 @@ class CalendarModel : public QObject {
     Q_PROPERTY(QString error READ error NOTIFY errorChanged)
     Q_PROPERTY(QString notice READ notice NOTIFY noticeChanged)
     Q_PROPERTY(QString quickText READ quickText WRITE setQuickText NOTIFY quickTextChanged)
-    Q_PROPERTY(QString quickSavedNotice READ quickSavedNotice NOTIFY quickSavedNoticeChanged)
+    Q_PROPERTY(QString quickSavedNotice READ quickSavedNotice WRITE setQuickSavedNotice NOTIFY quickSavedNoticeChanged)
     Q_PROPERTY(bool quickSaving READ quickSaving NOTIFY quickSavingChanged)
 public:
     // `zone`, when given, overrides the preference for the model's whole life.
@@ -44,6 +44,7 @@ public:
     QString quickText() const;
     void setQuickText(const QString &text);
     QString quickSavedNotice() const;
+    void setQuickSavedNotice(const QString &notice);
     bool quickSaving() const;
 
     // Reloads calendars and the events of the visible grid; never throws. Only the most recently
