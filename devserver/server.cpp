@@ -1,6 +1,7 @@
 #include "server.h"
 
 #include "calendar_service.h"
+#include "connections.h"
 #include "quick_add.h"
 #include "seed.h"
 #include "sign_in.h"
@@ -392,7 +393,17 @@ void DevServer::State::calendarRoutes()
 void DevServer::State::routes()
 {
     http->set_payload_max_length(largestBody);
-    http->set_read_timeout(10, 0);
+    // Each read may wait this long (the plain server also limits the whole head; see connections.h).
+    http->set_read_timeout(2, 0);
+    // "Content-Length: -5" would otherwise wait for 2^64 - 5 bytes; the plain server then closes.
+    http->set_pre_routing_handler([](const httplib::Request &req, httplib::Response &res) {
+        if (connections::contentLengthIsValid(req))
+            return httplib::Server::HandlerResponse::Unhandled;
+        fail(res, 400, QStringLiteral("Give the Content-Length as a whole number of bytes."));
+        if (req.get_header_value("Connection") != "close")
+            res.set_header("Connection", "close");
+        return httplib::Server::HandlerResponse::Handled;
+    });
     http->set_default_headers({{"Cache-Control", "no-store"}, {"X-Content-Type-Options", "nosniff"}});
     http->set_exception_handler([](const httplib::Request &, httplib::Response &res, std::exception_ptr) {
         fail(res, 500, QStringLiteral("The server could not complete the request."));
@@ -426,13 +437,14 @@ void DevServer::start()
             throw std::runtime_error("the TLS certificate or key cannot be used");
         s.http = std::move(secure);
     } else {
-        s.http = std::make_unique<httplib::Server>();
+        s.http = connections::plainServer();
     }
+    s.http->new_task_queue = [] { return connections::growingPool(); };
     // Heads and bodies go out as separate writes; without this each answer waits for the client's
     // delayed acknowledgement.
     s.http->set_tcp_nodelay(true);
     // An idle kept-alive connection holds its worker until this runs out, and stopping waits for every
-    // worker: one second keeps a SIGTERM stop prompt.
+    // worker: one second keeps a SIGTERM stop prompt (the plain server's loop uses keepAliveIdle).
     s.http->set_keep_alive_timeout(1);
     s.routes();
     const std::string host = s.options.host.toStdString();

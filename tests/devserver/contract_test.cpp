@@ -7,9 +7,12 @@
 #include <httplib.h>
 
 #include <QCryptographicHash>
+#include <QElapsedTimer>
+#include <QHostAddress>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <QTcpSocket>
 #include <QTest>
 
 #include <atomic>
@@ -387,6 +390,59 @@ private slots:
         QVERIFY(answer.contentType.startsWith(QLatin1String("text/plain")));
         QVERIFY(!answer.body.contains('{'));
         QVERIFY(!answer.body.contains(m_session->value.toUtf8()));
+    }
+
+    // Raw connections: the answer's start and how soon the server has answered and closed.
+    void misbehavingConnectionsAreClosed_data()
+    {
+        QTest::addColumn<int>("silent"); // connections opened first that never send anything
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<int>("gapMs"); // between single bytes; 0 sends the request at once
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<int>("withinMs");
+        const QByteArray get = "GET / HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n";
+        QTest::newRow("request behind 64 silent connections") << 64 << get << 0 << QByteArray("HTTP/1.1 200") << 1000;
+        QTest::newRow("negative Content-Length")
+            << 0 << QByteArray("POST /native/request HTTP/1.1\r\nHost: localhost\r\nContent-Type: application/json\r\n"
+                               "Content-Length: -5\r\n\r\n")
+            << 0 << QByteArray("HTTP/1.1 400") << 1000;
+        QTest::newRow("head never finished") << 0 << QByteArray("GET / HTTP/1.1\r\nHost: localhost\r\n") << 0
+                                             << QByteArray("HTTP/1.1 400") << 3000;
+        QTest::newRow("head trickled") << 0 << get << 150 << QByteArray() << 3000;
+    }
+
+    void misbehavingConnectionsAreClosed()
+    {
+        QFETCH(int, silent);
+        QFETCH(QByteArray, request);
+        QFETCH(int, gapMs);
+        QFETCH(QByteArray, answer);
+        QFETCH(int, withinMs);
+        std::vector<std::unique_ptr<QTcpSocket>> idle;
+        for (int i = 0; i < silent; ++i) {
+            idle.push_back(std::make_unique<QTcpSocket>());
+            idle.back()->connectToHost(QHostAddress::LocalHost, quint16(m_server->port()));
+            QVERIFY(idle.back()->waitForConnected(2000));
+        }
+        QTcpSocket client;
+        client.connectToHost(QHostAddress::LocalHost, quint16(m_server->port()));
+        QVERIFY(client.waitForConnected(2000));
+        QElapsedTimer clock;
+        clock.start();
+        qsizetype sent = 0;
+        QByteArray received;
+        while (client.state() == QAbstractSocket::ConnectedState && clock.elapsed() < withinMs + 2000) {
+            const qsizetype due = gapMs == 0 ? request.size() : std::min(request.size(), clock.elapsed() / gapMs + 1);
+            if (sent < due) {
+                client.write(request.mid(sent, due - sent));
+                client.flush();
+                sent = due;
+            }
+            client.waitForReadyRead(20);
+            received += client.readAll();
+        }
+        QVERIFY2(clock.elapsed() < withinMs, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY2(received.startsWith(answer), received.constData());
     }
 
     void sessionsEnd()
