@@ -59,9 +59,11 @@ QCoro::Task<> NativeCredentials::save(NativeSession session, QString account) co
     const QString service = m_service;
     const QByteArray data = encode(session);
     // The store writes by upsert; asking first keeps "could not update" apart from "could not save".
-    // An unreadable store counts as holding the item: the write then replaces rather than adds.
+    // An unreadable store counts as holding the item: the write then replaces rather than adds. A
+    // store that did not answer in time told nothing, and nothing is assumed to be there.
     const SecretStore::ReadResult existing = co_await store->read(service, account);
-    const bool exists = existing.status != SecretStore::ReadStatus::NotFound;
+    const bool exists = existing.status == SecretStore::ReadStatus::Found
+        || existing.status == SecretStore::ReadStatus::Failed;
     if (!co_await store->write(service, account, data))
         throw exists ? NativeClientError::keychainUpdateFailed() : NativeClientError::keychainSaveFailed();
 }

@@ -4,6 +4,7 @@
 #include <QCoroTask>
 #include <QString>
 
+#include <chrono>
 #include <memory>
 #include <optional>
 
@@ -22,7 +23,8 @@ QByteArray encode(const NativeSession &session);
 // stores (Secret Service, Keychain, Credential Manager) are.
 class SecretStore {
 public:
-    enum class ReadStatus { Found, NotFound, Failed };
+    // TimedOut: the store did not answer within its limit, so whether the item exists is unknown.
+    enum class ReadStatus { Found, NotFound, Failed, TimedOut };
     struct ReadResult {
         ReadStatus status = ReadStatus::Failed;
         QByteArray data;
@@ -33,8 +35,11 @@ public:
     virtual QCoro::Task<bool> remove(QString service, QString account) = 0;
 };
 
-// The system's secret store through QtKeychain; never falls back to plain text.
-std::unique_ptr<SecretStore> makeKeychainSecretStore();
+// The system's secret store through QtKeychain; never falls back to plain text. A locked keyring
+// can keep a job waiting on an unlock prompt with no limit of its own: past `jobLimit` (long enough
+// for a person to answer the prompt) the store reports failure, and a write that lands later is
+// deleted again.
+std::unique_ptr<SecretStore> makeKeychainSecretStore(std::chrono::milliseconds jobLimit = std::chrono::seconds(30));
 
 // Reads, saves and deletes the stored session of one origin (account = the origin's text).
 class NativeCredentials {

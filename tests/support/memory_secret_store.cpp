@@ -5,6 +5,8 @@ QCoro::Task<SecretStore::ReadResult> MemorySecretStore::read(QString service, QS
     ++reads;
     if (unavailable || failReads)
         co_return ReadResult{ReadStatus::Failed, {}};
+    if (timeOutReads)
+        co_return ReadResult{ReadStatus::TimedOut, {}};
     const auto found = items.constFind({service, account});
     if (found == items.constEnd())
         co_return ReadResult{ReadStatus::NotFound, {}};

@@ -25,6 +25,7 @@ public:
 
     bool unavailable = false;  // no store at all: reads fail, writes and removes fail
     bool failReads = false;    // reads report Failed (the item may exist)
+    bool timeOutReads = false; // reads report TimedOut (the item may exist)
     bool failWrites = false;   // writes report failure
     bool failRemoves = false;  // removes report failure
 
