@@ -150,15 +150,16 @@ public:
 
     QCoro::Task<bool> write(QString service, QString account, QByteArray data) override
     {
+        // The item holds the bytes as its text. QtKeychain keeps its Base64 form (binary data, which
+        // earlier versions wrote) as a separate item that reads look at only when there is no text
+        // item, so bytes that are not text are refused rather than stored in that form, where an
+        // older text item would hide them.
+        const QString text = QString::fromUtf8(data);
+        if (data.contains('\0') || text.toUtf8() != data)
+            co_return false;
         auto *job = new QKeychain::WritePasswordJob(service);
         job->setKey(account);
-        // Text that survives the round trip is stored as the item's text (the session's JSON always
-        // does); anything else as binary data, which QtKeychain stores as Base64. Reads take both.
-        const QString text = QString::fromUtf8(data);
-        if (!data.contains('\0') && text.toUtf8() == data)
-            job->setTextData(text);
-        else
-            job->setBinaryData(data);
+        job->setTextData(text);
         const bool succeeded = co_await change(job, {service, account}, ItemJobs::Kind::Write);
         co_return succeeded;
     }

@@ -35,7 +35,8 @@ public:
     virtual QCoro::Task<bool> remove(QString service, QString account) = 0;
 };
 
-// The system's secret store through QtKeychain; never falls back to plain text. A locked keyring
+// The system's secret store through QtKeychain; never falls back to plain text. Items hold UTF-8
+// text (a write of other bytes fails); items in QtKeychain's Base64 form still read. A locked keyring
 // can keep a job waiting on an unlock prompt with no limit of its own: past `jobLimit` (long enough
 // for a person to answer the prompt) the store reports failure, and a write that lands later is
 // deleted again.
