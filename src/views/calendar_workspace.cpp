@@ -6,6 +6,8 @@
 #include "calendar_style.h"
 #include "event_details_dialog.h"
 #include "event_editor.h"
+#include "calendar_settings_view.h"
+#include "quick_add_view.h"
 #include "preferences.h"
 #include "server_text.h"
 #include "system_time_zone_watcher.h"
@@ -13,7 +15,6 @@
 #include <QAction>
 #include <QDialog>
 #include <QDialogButtonBox>
-#include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
@@ -37,6 +38,7 @@ constexpr int sidebarMaximumWidth = 340;
 constexpr int progressPadding = 8;
 constexpr int calendarDotSize = 12;
 constexpr int sidebarRowSpacing = 3;
+constexpr QSize quickAddSheetSize(440, 540);
 
 QLabel *plainLabel(const QString &text, QWidget *parent)
 {
@@ -239,6 +241,10 @@ QWidget *CalendarWorkspace::buildDetail()
     m_toolBar = new QToolBar(detail);
     m_toolBar->setObjectName(QStringLiteral("detailToolBar"));
     m_toolBar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    m_quickAdd = m_toolBar->addAction(QIcon::fromTheme(QStringLiteral("document-new")), tr("Quick add"));
+    m_quickAdd->setObjectName(QStringLiteral("quickAdd"));
+    m_quickAdd->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_K));
+    connect(m_quickAdd, &QAction::triggered, this, &CalendarWorkspace::openQuickAdd);
     m_newEvent = m_toolBar->addAction(QIcon::fromTheme(QStringLiteral("list-add")), tr("New event"));
     m_newEvent->setObjectName(QStringLiteral("newEvent"));
     m_newEvent->setShortcut(QKeySequence::New);
@@ -472,6 +478,11 @@ void CalendarWorkspace::detailsClosed()
         edit(*std::exchange(m_pendingEdit, std::nullopt));
 }
 
+EventDetailsDialog *CalendarWorkspace::detailsDialog() const
+{
+    return m_details;
+}
+
 EventEditor *CalendarWorkspace::editor() const
 {
     return m_editor;
@@ -502,19 +513,83 @@ void CalendarWorkspace::refreshNewEvent()
         std::any_of(calendars.cbegin(), calendars.cend(), [](const TeamCalendar &c) { return c.writable; }));
 }
 
+QDialog *CalendarWorkspace::quickAddSheet() const
+{
+    return m_quickAddSheet;
+}
+
+QDialog *CalendarWorkspace::settingsSheet() const
+{
+    return m_settingsSheet;
+}
+
+namespace {
+
+// The quick add sheet cannot be dismissed while a quick save runs.
+class QuickAddSheet : public QDialog {
+public:
+    QuickAddSheet(CalendarModel &model, QWidget *parent) : QDialog(parent), m_model(model) {}
+    void done(int result) override
+    {
+        if (!m_model.quickSaving())
+            QDialog::done(result);
+    }
+
+private:
+    CalendarModel &m_model;
+};
+
+} // namespace
+
+void CalendarWorkspace::openQuickAdd()
+{
+    if (m_quickAddSheet) {
+        m_quickAddSheet->raise();
+        m_quickAddSheet->activateWindow();
+        return;
+    }
+    auto *dialog = new QuickAddSheet(m_model, this);
+    dialog->setObjectName(QStringLiteral("quickAddSheet"));
+    dialog->setWindowTitle(tr("Quick add"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setFixedSize(quickAddSheetSize);
+    auto *view = new QuickAddView(m_model, m_client, dialog);
+    auto *buttons = new QDialogButtonBox(dialog);
+    QPushButton *done = buttons->addButton(tr("Done"), QDialogButtonBox::RejectRole);
+    done->setObjectName(QStringLiteral("done"));
+    done->setAutoDefault(false);
+    connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+    const auto refreshDone = [this, done] { done->setEnabled(!m_model.quickSaving()); };
+    connect(&m_model, &CalendarModel::quickSavingChanged, done, refreshDone);
+    refreshDone();
+    auto *layout = new QVBoxLayout(dialog);
+    layout->addWidget(view, 1);
+    layout->addWidget(buttons);
+    m_quickAddSheet = dialog;
+    dialog->open();
+    view->findChild<QWidget *>(QStringLiteral("quickAddText"))->setFocus();
+}
+
 void CalendarWorkspace::openSettings()
 {
+    if (m_settingsSheet) {
+        m_settingsSheet->raise();
+        m_settingsSheet->activateWindow();
+        return;
+    }
     auto *dialog = new QDialog(this);
-    dialog->setObjectName(QStringLiteral("settingsDialog"));
+    dialog->setObjectName(QStringLiteral("settingsSheet"));
     dialog->setWindowTitle(tr("Settings"));
     dialog->setAttribute(Qt::WA_DeleteOnClose);
-    auto *form = new QFormLayout;
-    form->addRow(tr("Time zone"), serverText::label(m_model.zone(), dialog));
     auto *buttons = new QDialogButtonBox(dialog);
-    buttons->addButton(tr("Done"), QDialogButtonBox::AcceptRole);
+    QPushButton *done = buttons->addButton(tr("Done"), QDialogButtonBox::AcceptRole);
+    done->setObjectName(QStringLiteral("done"));
+    done->setDefault(true);
     connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
     auto *layout = new QVBoxLayout(dialog);
-    layout->addLayout(form);
+    layout->addWidget(new CalendarSettingsView(m_preferences, dialog));
     layout->addWidget(buttons);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    m_settingsSheet = dialog;
     dialog->open();
 }

@@ -14,6 +14,7 @@ class EventDetailsDialog;
 class EventEditor;
 class Preferences;
 class QAction;
+class QDialog;
 class QLabel;
 class QListWidget;
 class QProgressBar;
@@ -22,11 +23,11 @@ class QToolBar;
 class QVBoxLayout;
 
 // The signed-in main window content: a sidebar with the calendar filter, the zone, "Settings" and
-// "Sign out"; a detail column with "New event", the month grid, the model's notice, progress and
-// load error, and the chosen day's agenda; the details dialog and the event editor. It decides when
-// the calendar is reloaded: when first shown, when the shown month changes, on Refresh (toolbar or
-// the platform's refresh key) and "Try again", when the preferences change the effective zone, and
-// when the system zone changes.
+// "Sign out"; a detail column with "Quick add", "New event", the month grid, the model's notice,
+// progress and load error, and the chosen day's agenda; the details dialog, the editor, quick add and
+// settings. It decides when the calendar is reloaded: when first shown, when the shown month
+// changes, on Refresh (toolbar or the platform's refresh key) and "Try again", when the preferences
+// change the effective zone, and when the system zone changes.
 class CalendarWorkspace : public QWidget {
     Q_OBJECT
 public:
@@ -34,17 +35,22 @@ public:
                       QWidget *parent = nullptr);
     ~CalendarWorkspace() override;
 
-    // The detail column's toolbar; further items go in front of newEventAction().
+    // The detail column's toolbar.
     QToolBar *toolBar() const { return m_toolBar; }
+    // "Quick add" (Ctrl+K): the quick add sheet.
+    QAction *quickAddAction() const { return m_quickAdd; }
     // "New event": enabled while some loaded calendar is writable.
     QAction *newEventAction() const { return m_newEvent; }
     QAction *refreshAction() const { return m_refresh; }
 
     CalendarMonthView *monthView() const { return m_monthView; }
     // The open details dialog, if any.
-    EventDetailsDialog *detailsDialog() const { return m_details; }
+    EventDetailsDialog *detailsDialog() const;
     // The open editor, if any.
     EventEditor *editor() const;
+    // The open quick add and settings sheets, if any.
+    QDialog *quickAddSheet() const;
+    QDialog *settingsSheet() const;
 
     // Shows the details of an event; an open dialog for another event is replaced.
     void inspect(const CalendarEvent &event);
@@ -71,6 +77,7 @@ private:
     void refreshStatus();
     void rebuildAgenda();
     void preferencesChanged();
+    void openQuickAdd();
     void openSettings();
     void detailsClosed();
     void refreshNewEvent();
@@ -86,6 +93,7 @@ private:
     QLabel *m_zone = nullptr;
     QLabel *m_title = nullptr;
     QToolBar *m_toolBar = nullptr;
+    QAction *m_quickAdd = nullptr;
     QAction *m_newEvent = nullptr;
     QAction *m_refresh = nullptr;
     CalendarMonthView *m_monthView = nullptr;
@@ -100,4 +108,6 @@ private:
     QVBoxLayout *m_rows = nullptr;
     QPointer<EventDetailsDialog> m_details;
     QPointer<EventEditor> m_editor;
+    QPointer<QDialog> m_quickAddSheet;
+    QPointer<QDialog> m_settingsSheet;
 };

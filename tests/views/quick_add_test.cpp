@@ -1,0 +1,259 @@
+#include "calendar_model.h"
+#include "calendar_settings_view.h"
+#include "calendar_workspace.h"
+#include "dates.h"
+#include "loopback_peer.h"
+#include "preferences.h"
+#include "quick_add_view.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+QByteArray previewJson(const QString &title)
+{
+    return QStringLiteral(R"({"draft":{"calendar_id":1,"title":"%1","location":"","start_local":"2025-03-13T13:00",)"
+                          R"("end_local":"2025-03-13T14:00","tz":"Europe/Madrid","all_day":false,"repeat":"",)"
+                          R"("attendees":["Ann","Bo"]},"when":"Thursday 13 March, 13:00–14:00","repeat_label":"",)"
+                          R"("calendar_name":"Team","assumptions":["One hour long.","In your calendar Team."]})")
+        .arg(title)
+        .toUtf8();
+}
+
+struct Rig {
+    QTemporaryDir folder;
+    Preferences preferences{std::make_unique<QSettings>(folder.filePath("prefs.ini"), QSettings::IniFormat)};
+    LoopbackPeer peer;
+    NativeClient client{std::make_shared<const NativeHTTP>(NativeHTTP::origin(peer.origin()), std::nullopt,
+                                                           NativeTimeouts{400ms, 2s})};
+    CalendarModel model{preferences, std::nullopt, instantFromSeconds(1741777200)};
+    QuickAddView view{model, client};
+
+    Rig()
+    {
+        // Every parse is answered with a preview titled after the text it was asked about.
+        peer.setHandler([](const RecordedRequest &r) {
+            const QString text = QJsonDocument::fromJson(r.body).object().value("text").toString();
+            return PeerAnswer::json(200, previewJson(text.trimmed()));
+        });
+        peer.route("GET", "/api/native/session",
+                   PeerAnswer::json(200, R"({"week_start":1,"zone":"UTC","default_calendar_id":1,"calendars":[]})"));
+        peer.route("GET", "/api/native/events", PeerAnswer::json(200, R"({"events":[]})"));
+        view.resize(440, 480);
+        view.show();
+    }
+    void type(const QString &text) { QTest::keyClicks(view.findChild<QPlainTextEdit *>("quickAddText"), text); }
+    QList<QJsonObject> parses() const
+    {
+        QList<QJsonObject> bodies;
+        for (const RecordedRequest &r : peer.requests())
+            if (r.path() == "/api/native/quick/parse")
+                bodies.append(QJsonDocument::fromJson(r.body).object());
+        return bodies;
+    }
+    int saves() const
+    {
+        return int(std::count_if(peer.requests().cbegin(), peer.requests().cend(),
+                                 [](const RecordedRequest &r) { return r.path() == "/api/native/quick"; }));
+    }
+    QPushButton *saveButton() const { return view.findChild<QPushButton *>("quickAddSave"); }
+};
+
+} // namespace
+
+class QuickAddTest : public QObject {
+    Q_OBJECT
+private slots:
+    void parsesOncePerPauseWithTheTextAsTyped()
+    {
+        Rig rig;
+        rig.type(" Lunch");
+        QTest::qWait(200);
+        rig.type(" tomorrow ");
+        QVERIFY(rig.view.parsing());
+        QTest::qWait(250); // 450 ms since the first keystroke, 250 since the last
+        QVERIFY(rig.parses().isEmpty());
+        QTRY_VERIFY(rig.view.preview());
+        QCOMPARE(rig.parses().size(), 1);
+        QCOMPARE(rig.parses().first().value("text").toString(), QStringLiteral(" Lunch tomorrow "));
+        QCOMPARE(rig.parses().first().value("zone").toString(), rig.model.zone());
+        QCOMPARE(rig.view.preview()->draft.title, QStringLiteral("Lunch tomorrow"));
+        QVERIFY(!rig.view.parsing());
+        QVERIFY(rig.view.findChild<QWidget *>("quickAddPreview")->isVisible());
+        QCOMPARE(rig.view.findChildren<QLabel *>("quickAddAssumption").size(), 2);
+        QTest::qWait(500);
+        QCOMPARE(rig.parses().size(), 1);
+
+        // Outside the Basic Multilingual Plane and very long: sent whole.
+        const QString longText = QString(10'000, QLatin1Char('a')) + QStringLiteral(" 🍣");
+        rig.model.setQuickText(longText);
+        QTRY_COMPARE(rig.parses().size(), 2);
+        QCOMPARE(rig.parses().last().value("text").toString(), longText);
+
+        // Only white space: nothing is sent, nothing shows.
+        rig.model.setQuickText(QStringLiteral("  \n\t "));
+        QVERIFY(!rig.view.parsing() && !rig.view.preview());
+        QTest::qWait(500);
+        QCOMPARE(rig.parses().size(), 2);
+    }
+
+    void onlyTheCurrentTextAndZoneAreShown()
+    {
+        Rig rig;
+        rig.peer.setHandler([](const RecordedRequest &r) {
+            const QString text = QJsonDocument::fromJson(r.body).object().value("text").toString();
+            PeerAnswer answer = PeerAnswer::json(200, previewJson(text));
+            answer.delay = text == QLatin1String("Lunch") ? 600ms : 0ms;
+            return answer;
+        });
+        rig.model.setQuickText(QStringLiteral("Lunch"));
+        QVERIFY(rig.peer.waitForRequests(1));
+        rig.model.setQuickText(QStringLiteral("Dinner"));
+        QTRY_VERIFY(rig.view.preview());
+        QCOMPARE(rig.view.preview()->draft.title, QStringLiteral("Dinner"));
+        QTest::qWait(700); // the answer for "Lunch" would have come by now
+        QCOMPARE(rig.view.preview()->draft.title, QStringLiteral("Dinner"));
+
+        // A zone change with text present asks again, with the new zone.
+        rig.preferences.setTimeZoneOverride(QStringLiteral("Asia/Tokyo"));
+        rig.model.load(rig.client);
+        QTRY_COMPARE(rig.parses().size(), 3);
+        QCOMPARE(rig.parses().last().value("zone").toString(), QStringLiteral("Asia/Tokyo"));
+        QTRY_VERIFY(rig.view.preview());
+        QCOMPARE(rig.view.findChild<QLabel *>("quickAddZone")->text(), QStringLiteral("Asia/Tokyo"));
+    }
+
+    void parseFailuresShowTheirSentence()
+    {
+        const std::pair<PeerAnswer, QString> answers[] = {
+            {PeerAnswer::json(500, "{}"),
+             QStringLiteral("The request could not be completed (500). Your changes have not been confirmed.")},
+            {PeerAnswer::json(200, R"({"draft":{}})"), QStringLiteral("The server returned an unsupported response.")},
+            {PeerAnswer::json(200, QByteArray(NativeHTTP::defaultMaxBytes + 1, ' ')),
+             QStringLiteral("The server response is too large.")},
+            {PeerAnswer::never(), QStringLiteral("The request timed out.")},
+        };
+        for (const auto &[answer, sentence] : answers) {
+            Rig rig;
+            rig.peer.setHandler([answer = answer](const RecordedRequest &) { return answer; });
+            rig.type(QStringLiteral("Lunch"));
+            QTRY_VERIFY_WITH_TIMEOUT(!rig.view.error().isEmpty(), 5000);
+            QCOMPARE(rig.view.error(), sentence);
+            QVERIFY(!rig.view.preview() && !rig.view.parsing());
+            QVERIFY(rig.view.findChild<QWidget *>("quickAddError")->isVisible());
+        }
+    }
+
+    void addsOnceAndKeepsThePreviewOnFailure()
+    {
+        Rig rig;
+        rig.peer.route("POST", "/api/native/quick", PeerAnswer::json(500, "{}"));
+        rig.type(QStringLiteral("Lunch"));
+        QTRY_VERIFY(rig.view.preview());
+        QTest::keyClick(rig.view.findChild<QPlainTextEdit *>("quickAddText"), Qt::Key_Return, Qt::ControlModifier);
+        QTRY_VERIFY(!rig.view.error().isEmpty());
+        QVERIFY(rig.view.preview());
+        QCOMPARE(rig.model.quickText(), QStringLiteral("Lunch"));
+
+        rig.peer.reset();
+        rig.peer.route("POST", "/api/native/quick", PeerAnswer::json(200, R"({"id":5})").inChunks(3, 30ms));
+        rig.peer.route("GET", "/api/native/session",
+                       PeerAnswer::json(200, R"({"week_start":1,"zone":"UTC","default_calendar_id":1,"calendars":[]})"));
+        rig.peer.route("GET", "/api/native/events", PeerAnswer::json(200, R"({"events":[]})"));
+        QTest::mouseClick(rig.saveButton(), Qt::LeftButton);
+        QCOMPARE(rig.saveButton()->text(), QStringLiteral("Adding…"));
+        QVERIFY(!rig.saveButton()->isEnabled());
+        QVERIFY(!rig.view.findChild<QPlainTextEdit *>("quickAddText")->isEnabled());
+        rig.view.save(); // a second press while saving sends nothing
+        QTRY_VERIFY(!rig.model.quickSaving());
+        QCOMPARE(rig.saves(), 1);
+        QCOMPARE(rig.model.quickText(), QString());
+        QVERIFY(!rig.view.preview());
+        QVERIFY(rig.view.findChild<QWidget *>("quickAddSaved")->isVisible());
+        QCOMPARE(rig.model.quickSavedNotice(), QStringLiteral("Added Lunch."));
+
+        rig.type(QStringLiteral("D"));
+        QCOMPARE(rig.model.quickSavedNotice(), QString());
+    }
+
+    void workspaceSheets()
+    {
+        Rig rig;
+        rig.peer.route("POST", "/api/native/quick", PeerAnswer::json(200, R"({"id":5})").inChunks(3, 30ms));
+        rig.model.setQuickText(QStringLiteral("Lunch"));
+        CalendarWorkspace workspace(rig.model, rig.client, rig.preferences);
+        workspace.show();
+        workspace.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&workspace));
+        QTest::keyClick(&workspace, Qt::Key_K, Qt::ControlModifier);
+        QDialog *sheet = workspace.quickAddSheet();
+        QVERIFY(sheet && sheet->isVisible());
+        QCOMPARE(sheet->size(), QSize(440, 540));
+        auto *view = sheet->findChild<QuickAddView *>();
+        QCOMPARE(view->findChild<QPlainTextEdit *>("quickAddText")->toPlainText(), QStringLiteral("Lunch"));
+        QTRY_VERIFY(view->preview());
+
+        // While the save runs the sheet stays: "Done" is disabled and Escape is refused.
+        view->save();
+        auto *done = sheet->findChild<QPushButton *>("done");
+        QVERIFY(rig.model.quickSaving() && !done->isEnabled());
+        QTest::keyClick(sheet, Qt::Key_Escape);
+        QVERIFY(sheet->isVisible());
+        QTRY_VERIFY(done->isEnabled());
+        QTest::mouseClick(done, Qt::LeftButton);
+        QTRY_VERIFY(!workspace.quickAddSheet());
+
+        QTest::mouseClick(workspace.findChild<QPushButton *>("settings"), Qt::LeftButton);
+        QVERIFY(workspace.settingsSheet() && workspace.settingsSheet()->findChild<CalendarSettingsView *>());
+    }
+
+    void settingsFollowThePreferences()
+    {
+        QTemporaryDir folder;
+        Preferences preferences(std::make_unique<QSettings>(folder.filePath("prefs.ini"), QSettings::IniFormat));
+        CalendarSettingsView view(preferences);
+        auto *useSystem = view.findChild<QCheckBox *>("useSystemZone");
+        auto *picker = view.findChild<QComboBox *>("zonePicker");
+        QVERIFY(view.findChild<QCheckBox *>("showMenuBar")->isChecked());
+        QVERIFY(useSystem->isChecked() && picker->isHidden());
+        QCOMPARE(view.findChild<QLabel *>("systemZone")->text(), QStringLiteral("America/Argentina/Buenos Aires"));
+
+        // Fixing the zone keeps the zone in use.
+        const QString before = CalendarModel::preferredZone(preferences);
+        useSystem->click();
+        QCOMPARE(preferences.timeZoneOverride(), zones::systemId());
+        QCOMPARE(CalendarModel::preferredZone(preferences), before);
+        QVERIFY(!picker->isHidden());
+        QCOMPARE(picker->currentData().toString(), zones::systemId());
+
+        // Changes made elsewhere show at once; a name that is no zone matches no entry.
+        preferences.setTimeZoneOverride(QStringLiteral("Asia/Tokyo"));
+        QCOMPARE(picker->currentText(), QStringLiteral("Asia/Tokyo"));
+        preferences.setTimeZoneOverride(QStringLiteral("Mars/Olympus"));
+        QVERIFY(!useSystem->isChecked());
+        QCOMPARE(picker->currentIndex(), -1);
+        preferences.setShowMenuBar(false);
+        QVERIFY(!view.findChild<QCheckBox *>("showMenuBar")->isChecked());
+
+        const QStringList list = CalendarSettingsView::zoneList();
+        QVERIFY(list.contains(QStringLiteral("UTC")) && list.contains(zones::systemId()));
+        QVERIFY(std::adjacent_find(list.cbegin(), list.cend(), std::greater_equal<>()) == list.cend());
+        QCOMPARE(CalendarSettingsView::displayName(QStringLiteral("America/New_York")),
+                 QStringLiteral("America/New York"));
+    }
+};
+
+QTEST_MAIN(QuickAddTest)
+#include "quick_add_test.moc"
