@@ -82,7 +82,7 @@ private:
 // as failed because it passed its limit still lands when the keyring answers, and only the jobs
 // started after it decide what the item holds in the end. When the last running job of an item
 // ends and such a write landed without being overwritten or deleted since, the item is deleted: a
-// save reported as failed or cancelled must not leave a session behind for the next start.
+// save reported as failed must not leave a session behind for the next start.
 class ItemJobs : public std::enable_shared_from_this<ItemJobs> {
 public:
     enum class Kind { Write, Remove, Cleanup };
