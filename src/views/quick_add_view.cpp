@@ -16,6 +16,7 @@
 #include <QScrollArea>
 #include <QShortcut>
 #include <QVBoxLayout>
+#include <QtMath>
 
 namespace {
 
@@ -342,5 +343,6 @@ void QuickAddView::fitTextToLines()
     const int lines = qBound(fewestLines, int(m_text->document()->documentLayout()->documentSize().height()), mostLines);
     const QMargins margins = m_text->contentsMargins();
     m_text->setFixedHeight(lines * m_text->fontMetrics().lineSpacing()
-                           + int(2 * m_text->document()->documentMargin()) + margins.top() + margins.bottom());
+                           + qCeil(2 * m_text->document()->documentMargin()) + 2 * m_text->frameWidth()
+                           + margins.top() + margins.bottom());
 }
