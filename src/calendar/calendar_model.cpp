@@ -100,6 +100,7 @@ QString CalendarModel::notice() const { return d->notice; }
 QString CalendarModel::quickText() const { return d->quickText; }
 QString CalendarModel::quickSavedNotice() const { return d->quickSavedNotice; }
 bool CalendarModel::quickSaving() const { return d->quickSaving; }
+qint64 CalendarModel::weekStart() const { return d->weekStart; }
 
 void CalendarModel::setDate(Instant date)
 {
@@ -141,10 +142,9 @@ QCoro::Task<> CalendarModel::load(NativeClient client)
         const CalendarSession session = co_await client->request<CalendarSession>(sessionPath, get, std::nullopt);
         if (!current())
             co_return;
-        if (d->weekStart != session.week_start) {
-            d->weekStart = session.week_start;
-            d->dayIndex.reset();
-        }
+        write(this, d->weekStart, session.week_start, &CalendarModel::weekStartChanged, d->forgetIndex);
+        if (!current())
+            co_return;
         write(this, d->calendars, session.calendars, &CalendarModel::calendarsChanged);
         if (!current())
             co_return;

@@ -23,6 +23,7 @@ class CalendarModel : public QObject {
     Q_PROPERTY(QString quickText READ quickText WRITE setQuickText NOTIFY quickTextChanged)
     Q_PROPERTY(QString quickSavedNotice READ quickSavedNotice WRITE setQuickSavedNotice NOTIFY quickSavedNoticeChanged)
     Q_PROPERTY(bool quickSaving READ quickSaving NOTIFY quickSavingChanged)
+    Q_PROPERTY(qint64 weekStart READ weekStart NOTIFY weekStartChanged)
 public:
     // `zone`, when given, overrides the preference for the model's whole life.
     CalendarModel(Preferences &preferences, std::optional<QString> zone, Instant date, QObject *parent = nullptr);
@@ -46,6 +47,8 @@ public:
     QString quickSavedNotice() const;
     void setQuickSavedNotice(const QString &notice);
     bool quickSaving() const;
+    // The first weekday as the server sent it: 0 Sunday … 6 Saturday (7 counts as Sunday).
+    qint64 weekStart() const;
 
     // Reloads calendars and the events of the visible grid; never throws. Only the most recently
     // started load writes its results.
@@ -81,6 +84,7 @@ signals:
     void quickTextChanged();
     void quickSavedNoticeChanged();
     void quickSavingChanged();
+    void weekStartChanged();
 
 private:
     struct State;

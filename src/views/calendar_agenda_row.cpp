@@ -4,6 +4,7 @@
 #include "calendar_style.h"
 #include "server_text.h"
 
+#include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
@@ -71,6 +72,19 @@ QWidget *iconLabel(const QString &iconName, QLabel *text, QWidget *parent)
     return box;
 }
 
+// Digits of one width, so the times of the day line up. Qt 6.4 cannot ask a font for its tabular
+// figures (QFont's OpenType feature switches came with Qt 6.7), so the time is set in the system's
+// fixed-pitch font at the row's size.
+QFont timeFont(const QFont &base)
+{
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    if (base.pointSizeF() > 0)
+        font.setPointSizeF(base.pointSizeF());
+    else
+        font.setPixelSize(base.pixelSize());
+    return font;
+}
+
 } // namespace
 
 CalendarAgendaRow::CalendarAgendaRow(const CalendarModel &model, CalendarEvent event, QWidget *parent)
@@ -124,7 +138,7 @@ CalendarAgendaRow::CalendarAgendaRow(const CalendarModel &model, CalendarEvent e
     auto *time = new QLabel(m_time, this);
     time->setTextFormat(Qt::PlainText);
     time->setObjectName(QStringLiteral("agendaTime"));
-    secondaryLabel(time, font());
+    secondaryLabel(time, timeFont(font()));
     row->addWidget(time, 0, Qt::AlignTop | Qt::AlignRight);
 
     setAccessibleName(m_event.title);

@@ -190,8 +190,9 @@ CalendarMonthGrid::CalendarMonthGrid(CalendarModel &model, calendarStyle::Contro
     setFocusPolicy(Qt::StrongFocus);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
 
-    for (auto signal : {&CalendarModel::dateChanged, &CalendarModel::zoneChanged, &CalendarModel::calendarsChanged,
-                        &CalendarModel::eventsChanged, &CalendarModel::selectedCalendarChanged})
+    for (auto signal : {&CalendarModel::dateChanged, &CalendarModel::zoneChanged, &CalendarModel::weekStartChanged,
+                        &CalendarModel::calendarsChanged, &CalendarModel::eventsChanged,
+                        &CalendarModel::selectedCalendarChanged})
         connect(&m_model, signal, this, &CalendarMonthGrid::refresh);
 
     // Moves the today ring past midnight without waiting for another change.

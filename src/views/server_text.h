@@ -1,9 +1,10 @@
 #pragma once
 
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QString>
 
-class QLabel;
+class QTextLayout;
 
 // Text that comes from the server: always plain text, wrapped, and able to break inside a word
 // that is wider than the room, so a long word cannot widen the window.
@@ -32,4 +33,29 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
+};
+
+// A word-wrapped plain-text label whose lines never end right after a hyphen between two letters,
+// so a hyphenated word ("sign-in") moves to the next line whole; only a word wider than a line is
+// broken where the text allows. The text is kept exactly: copying and screen readers get what was
+// given, not a look-alike character.
+class SentenceLabel : public QLabel {
+    Q_OBJECT
+public:
+    explicit SentenceLabel(const QString &text, QWidget *parent = nullptr);
+
+    // The text of each line when the label's contents are `width` pixels wide.
+    QStringList lines(int width) const;
+
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override;
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    // Lays the text out at `width`; returns the height of the lines.
+    qreal layOut(QTextLayout &layout, qreal width) const;
 };
