@@ -1,5 +1,7 @@
 #include "native_sign_in_view.h"
 
+#include "server_text.h"
+
 #include <QDesktopServices>
 #include <QFontDatabase>
 #include <QHBoxLayout>
@@ -21,7 +23,6 @@ constexpr int groupSpacing = 8;    // between the address label and its field
 constexpr int controlHeight = 34;  // large controls
 constexpr int badgePadding = 18;   // around the icon
 constexpr int badgeRadius = 20;
-constexpr int longestUnbrokenRun = 24; // longer words get break opportunities so they wrap
 
 QLabel *plainLabel(const QString &text, QWidget *parent)
 {
@@ -48,31 +49,20 @@ void makeSecondary(QWidget *widget)
     widget->setPalette(palette);
 }
 
-// Inserts zero-width spaces into very long runs without white space (URLs, hashes) so the label
-// can wrap them instead of growing wider than the column.
-QString wrappable(const QString &text)
+// A label over an indeterminate progress bar, which is announced with the label's text.
+QProgressBar *addProgress(const QString &text, QBoxLayout *layout, QWidget *parent)
 {
-    QString out;
-    out.reserve(text.size() + text.size() / longestUnbrokenRun);
-    int run = 0;
-    for (QChar c : text) {
-        run = c.isSpace() ? 0 : run + 1;
-        if (run > longestUnbrokenRun) {
-            out += QChar(0x200B);
-            run = 1;
-        }
-        out += c;
-    }
-    return out;
-}
-
-// Hyphens inside words become non-breaking, so "sign-in" is never split over two lines.
-QString keepHyphenatedWordsWhole(QString text)
-{
-    for (qsizetype i = 1; i + 1 < text.size(); ++i)
-        if (text.at(i) == QLatin1Char('-') && text.at(i - 1).isLetter() && text.at(i + 1).isLetter())
-            text[i] = QChar(0x2011);
-    return text;
+    auto *row = new QVBoxLayout;
+    row->setSpacing(groupSpacing);
+    row->addWidget(plainLabel(text, parent));
+    auto *bar = new QProgressBar(parent);
+    bar->setAccessibleName(text);
+    bar->setRange(0, 0);
+    bar->setTextVisible(false);
+    bar->setMaximumHeight(8);
+    row->addWidget(bar);
+    layout->addLayout(row);
+    return bar;
 }
 
 // A small glyph drawn by hand so it looks the same on every desktop and theme.
@@ -305,6 +295,20 @@ NativeSignInView::NativeSignInView(const QString &name, const QString &systemIma
     makeSecondary(tagline);
     stack->addWidget(tagline);
 
+    // Shown while the stored session is still being read: a locked keyring can keep that waiting
+    // on its unlock prompt.
+    m_restoring = new QWidget(column);
+    m_restoring->setObjectName(QStringLiteral("restoring"));
+    auto *restoringLayout = new QVBoxLayout(m_restoring);
+    restoringLayout->setContentsMargins(0, 0, 0, 0);
+    restoringLayout->setSpacing(itemSpacing);
+    addProgress(tr("Opening your saved sign-in…"), restoringLayout, m_restoring);
+    auto *unlockHint = new SentenceLabel(tr("If your system asks to unlock its keyring, unlock it to continue."),
+                                         m_restoring);
+    makeSecondary(unlockHint);
+    restoringLayout->addWidget(unlockHint);
+    stack->addWidget(m_restoring);
+
     m_form = new QWidget(column);
     m_form->setObjectName(QStringLiteral("addressForm"));
     auto *formLayout = new QVBoxLayout(m_form);
@@ -316,7 +320,7 @@ NativeSignInView::NativeSignInView(const QString &name, const QString &systemIma
     addressLabel->setFont(scaledFont(font(), 1.0, true));
     m_address = new QLineEdit(m_form);
     m_address->setObjectName(QStringLiteral("serverAddress"));
-    m_address->setAccessibleName(QStringLiteral("serverAddress"));
+    m_address->setAccessibleName(tr("Server address"));
     m_address->setPlaceholderText(tr("https://your-server"));
     m_address->setMinimumHeight(controlHeight);
     addressLabel->setBuddy(m_address);
@@ -336,19 +340,8 @@ NativeSignInView::NativeSignInView(const QString &name, const QString &systemIma
     auto *waitingLayout = new QVBoxLayout(m_waiting);
     waitingLayout->setContentsMargins(0, 0, 0, 0);
     waitingLayout->setSpacing(itemSpacing);
-    auto *progressRow = new QVBoxLayout;
-    progressRow->setSpacing(groupSpacing);
-    const QString progressText = tr("Finish signing in in your browser");
-    auto *progressLabel = plainLabel(progressText, m_waiting);
-    m_progress = new QProgressBar(m_waiting);
+    m_progress = addProgress(tr("Finish signing in in your browser"), waitingLayout, m_waiting);
     m_progress->setObjectName(QStringLiteral("progress"));
-    m_progress->setAccessibleName(progressText);
-    m_progress->setRange(0, 0);
-    m_progress->setTextVisible(false);
-    m_progress->setMaximumHeight(8);
-    progressRow->addWidget(progressLabel);
-    progressRow->addWidget(m_progress);
-    waitingLayout->addLayout(progressRow);
 
     m_code = new CodeLabel(m_waiting);
     m_code->setObjectName(QStringLiteral("code"));
@@ -360,9 +353,8 @@ NativeSignInView::NativeSignInView(const QString &name, const QString &systemIma
     waitingLayout->addWidget(m_code);
 
     const QString compareText = tr("Compare this code with the one in your browser before approving sign-in.");
-    auto *compare = plainLabel(keepHyphenatedWordsWhole(compareText), m_waiting);
-    compare->setAccessibleName(compareText);
-    compare->setWordWrap(true);
+    auto *compare = new SentenceLabel(compareText, m_waiting);
+    compare->setObjectName(QStringLiteral("compare"));
     makeSecondary(compare);
     waitingLayout->addWidget(compare);
 
@@ -373,7 +365,9 @@ NativeSignInView::NativeSignInView(const QString &name, const QString &systemIma
     m_cancel = new QPushButton(tr("Cancel"), m_waiting);
     m_cancel->setObjectName(QStringLiteral("cancel"));
     m_cancel->setMinimumHeight(controlHeight);
-    m_cancel->setAutoDefault(true);
+    // Not a default button: Return must not cancel, not even a second press or the auto-repeat of
+    // the Return that started sign-in. Space or a click does.
+    m_cancel->setAutoDefault(false);
     waitingLayout->addWidget(m_cancel, 0, Qt::AlignLeft);
     stack->addWidget(m_waiting);
 
@@ -407,8 +401,9 @@ NativeSignInView::NativeSignInView(const QString &name, const QString &systemIma
     connect(m_openAgain, &QPushButton::clicked, this, &NativeSignInView::openBrowserAgain);
 
     connect(&m_connection, &NativeConnection::serverAddressChanged, this, &NativeSignInView::syncAddress);
-    for (auto signal : {&NativeConnection::signingInChanged, &NativeConnection::codeChanged,
-                        &NativeConnection::browserURLChanged, &NativeConnection::errorChanged})
+    for (auto signal : {&NativeConnection::restoringChanged, &NativeConnection::signingInChanged,
+                        &NativeConnection::codeChanged, &NativeConnection::browserURLChanged,
+                        &NativeConnection::errorChanged})
         connect(&m_connection, signal, this, &NativeSignInView::syncState);
 
     // Hide the parts of other states before the scroll area first measures the page, so that
@@ -443,17 +438,21 @@ void NativeSignInView::syncAddress()
 void NativeSignInView::syncState()
 {
     const bool signingIn = m_connection.signingIn();
+    const bool restoring = m_connection.restoring() && !signingIn;
     const bool formHadFocus = m_form->isAncestorOf(focusWidget());
-    m_form->setVisible(!signingIn);
+    m_restoring->setVisible(restoring);
+    m_form->setVisible(!signingIn && !restoring);
     m_waiting->setVisible(signingIn);
     m_code->setText(m_connection.code());
     m_openAgain->setVisible(m_connection.browserURL().isValid());
     const QString error = m_connection.error();
-    m_errorText->setText(wrappable(error));
+    m_errorText->setText(serverText::breakable(error));
     m_errorText->setAccessibleName(error);
     m_error->setVisible(!error.isEmpty());
+    // Focus follows into the waiting block on the code, which can be copied from the keyboard,
+    // not on "Cancel", so keys meant for the form do nothing there.
     if (signingIn && formHadFocus)
-        m_cancel->setFocus();
+        m_code->setFocus();
     else if (!signingIn && m_waiting->isAncestorOf(focusWidget()))
         m_address->setFocus();
 }

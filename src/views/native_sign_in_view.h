@@ -11,7 +11,8 @@ class QPushButton;
 class QWidget;
 
 // The screen shown while the app has no signed-in client: the server address and "Sign in", then the
-// verification code while the browser approval is pending, and the last sign-in error. Everything it
+// verification code while the browser approval is pending, and the last sign-in error. While the
+// connection is still reading the stored session it shows only a progress indicator. Everything it
 // shows comes from the connection; it keeps no state of its own.
 class NativeSignInView : public QScrollArea {
     Q_OBJECT
@@ -33,6 +34,8 @@ private:
 
     NativeConnection &m_connection;
     NativeConnection::OpenUrl m_open;
+
+    QWidget *m_restoring = nullptr;
 
     QWidget *m_form = nullptr;
     QLineEdit *m_address = nullptr;

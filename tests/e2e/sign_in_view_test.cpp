@@ -4,7 +4,10 @@
 #include "loopback_peer.h"
 #include "memory_secret_store.h"
 #include "preferences.h"
+#include "server_text.h"
 
+#include <QAccessible>
+#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -174,6 +177,40 @@ private slots:
             }
             QCOMPARE(traces.at(0), traces.at(1));
         }
+    }
+
+    // From the keyboard: the field is announced by its label; Return starts sign-in, and a second
+    // Return (or the held key's repeat), wherever focus went, does not cancel it: only a deliberate
+    // Space or click on "Cancel" does. The waiting sentence keeps its exact characters and never
+    // leaves "sign-" at the end of a line.
+    void waitingFromTheKeyboard()
+    {
+        Harness h(false);
+        enter(h, Scenario::Fresh);
+        QCOMPARE(QAccessible::queryAccessibleInterface(h.address())->text(QAccessible::Name),
+                 QStringLiteral("Server address"));
+        h.view->show();
+        QApplication::setActiveWindow(h.view.get());
+        QVERIFY(QTest::qWaitForWindowActive(h.view.get()));
+        h.address()->setFocus();
+        QTest::keyClick(h.address(), Qt::Key_Return);
+        QVERIFY(h.connection->signingIn());
+        QVERIFY(QApplication::focusWidget() && h.item("waiting")->isAncestorOf(QApplication::focusWidget()));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QTest::keyClick(h.item("cancel"), Qt::Key_Return);
+        QVERIFY(h.connection->signingIn());
+
+        auto *sentence = h.item<SentenceLabel>("compare");
+        QCOMPARE(sentence->text(), QStringLiteral("Compare this code with the one in your browser before approving sign-in."));
+        for (int width = sentence->minimumSizeHint().width(); width < 700; width += 3) {
+            const QStringList lines = sentence->lines(width);
+            QCOMPARE(lines.join(QString()), sentence->text());
+            for (const QString &line : lines)
+                QVERIFY2(!line.endsWith(QLatin1Char('-')), qPrintable(QString::number(width)));
+        }
+
+        QTest::keyClick(h.item("cancel"), Qt::Key_Space);
+        QVERIFY(!h.connection->signingIn());
     }
 };
 
