@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QMainWindow>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
@@ -20,6 +21,9 @@ const QString windowId = QStringLiteral("calendar");           // window identif
 const QColor accent = QColor::fromRgbF(0.78f, 0.22f, 0.29f);
 constexpr QSize minimumContent(780, 650);
 constexpr QSize defaultWindow(1080, 800);
+// How long the stored session may take before the window says it is being read: a store that
+// answers at once shows the calendar without a flash of the sign-in view in between.
+constexpr std::chrono::milliseconds restoreGrace(1000);
 
 CalendarModel *freshModel(Preferences &preferences, QObject *parent)
 {
@@ -124,9 +128,16 @@ void CalendarApp::showContent()
 {
     NativeConnection &connection = this->connection();
     const NativeClient client = connection.client();
-    if (connection.restoring() && !client) {
-        if (m_shown != Content::Restoring)
+    if (connection.restoring() && !client && !m_restoreGraceOver) {
+        // Blank at first. Past the grace the sign-in view is shown below: it shows its restoring
+        // form until the store answers (or gives up at its own limit), then the address form.
+        if (m_shown != Content::Restoring) {
             replaceContent(new QWidget, Content::Restoring);
+            QTimer::singleShot(restoreGrace, this, [this] {
+                m_restoreGraceOver = true;
+                showContent();
+            });
+        }
         return;
     }
     if (client) {

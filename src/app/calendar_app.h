@@ -66,5 +66,6 @@ private:
     std::unique_ptr<QMainWindow> m_window;
     QPointer<QWidget> m_content;
     Content m_shown = Content::None;
+    bool m_restoreGraceOver = false; // the stored session took long enough to say so
     NativeClient m_shownClient;
 };

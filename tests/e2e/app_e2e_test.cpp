@@ -53,13 +53,17 @@ private:
     TimePoint m_now = std::chrono::steady_clock::now();
 };
 
-// Answers like a platform store does: later, from the event loop.
+// Answers like a platform store does: later, from the event loop; while `stalled`, reads wait (a
+// locked keyring showing its unlock prompt).
 class SlowSecretStore final : public SecretStore {
 public:
     MemorySecretStore inner;
+    bool stalled = false;
     QCoro::Task<ReadResult> read(QString service, QString account) override
     {
-        co_await QCoro::sleepFor(100ms);
+        do
+            co_await QCoro::sleepFor(100ms);
+        while (stalled);
         co_return co_await inner.read(service, account);
     }
     QCoro::Task<bool> write(QString service, QString account, QByteArray data) override
@@ -301,6 +305,27 @@ private slots:
                 .status;
         };
         QTRY_COMPARE_WITH_TIMEOUT(status(), 401, 10000);
+    }
+
+    // A stored session that takes its time: after a moment of blank window the sign-in view says it
+    // is being read; when the store answers without one, the same view offers the address form.
+    void stalledSecretStore()
+    {
+        QTemporaryDir folder;
+        auto secrets = std::make_unique<SlowSecretStore>();
+        SlowSecretStore &store = *secrets;
+        store.stalled = true;
+        CalendarApp app({.preferences = preferencesIn(folder), .secrets = std::move(secrets), .defaultServer = m_origin});
+        app.show();
+        QPointer<NativeSignInView> view;
+        QTRY_VERIFY((view = app.window()->findChild<NativeSignInView *>()));
+        const auto shows = [&](const char *name) { return view->findChild<QWidget *>(name)->isVisible(); };
+        QVERIFY(app.connection().restoring() && shows("restoring") && !shows("addressForm"));
+
+        store.stalled = false;
+        QTRY_VERIFY(!app.connection().restoring());
+        QCOMPARE(app.window()->findChild<NativeSignInView *>(), view.data());
+        QVERIFY(!shows("restoring") && shows("addressForm"));
     }
 };
 
