@@ -1,5 +1,6 @@
 // The whole app against the development server: sign in through the approval page as a person's
-// browser would, see the seeded calendar, open an event, create and change events, sign out.
+// browser would, see the seeded calendar, open an event, create and change events, add one by
+// sentence, change the zone, sign out.
 #include "calendar_app.h"
 
 #include "browser_approval.h"
@@ -10,6 +11,7 @@
 #include "errors.h"
 #include "event_details_dialog.h"
 #include "event_editor.h"
+#include "quick_add_view.h"
 #include "memory_secret_store.h"
 #include "native_sign_in_view.h"
 #include "preferences.h"
@@ -17,6 +19,8 @@
 #include "wall_clock_edit.h"
 
 #include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QCoroTimer>
 #include <QDialog>
 #include <QLabel>
@@ -24,6 +28,7 @@
 #include <QListWidget>
 #include <QPointer>
 #include <QMainWindow>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QSettings>
@@ -151,6 +156,39 @@ void editEvents(CalendarWorkspace &workspace, CalendarModel &model)
     const CalendarEvent renamed = *loadedEvent(model, QStringLiteral("Customer call (renamed)"));
     QCOMPARE(std::tuple(renamed.start_local, renamed.end_local, renamed.tz, renamed.start),
              std::tuple(call->start_local, call->end_local, call->tz, call->start));
+}
+
+// Adds an event by sentence through the quick add sheet, then fixes the zone in the settings sheet.
+void quickAddThenChangeZone(CalendarWorkspace &workspace, CalendarModel &model)
+{
+    workspace.quickAddAction()->trigger();
+    QPointer<QDialog> sheet = workspace.quickAddSheet();
+    QVERIFY(sheet);
+    auto *view = sheet->findChild<QuickAddView *>();
+    QTest::keyClicks(view->findChild<QPlainTextEdit *>(QStringLiteral("quickAddText")),
+                     QStringLiteral("Dentist tomorrow at 3pm at Smile Clinic"));
+    QTRY_VERIFY_WITH_TIMEOUT(view->preview(), 10000);
+    QCOMPARE(view->preview()->draft.location, QStringLiteral("Smile Clinic"));
+    QCOMPARE(view->preview()->assumptions, QStringList{QStringLiteral("No end time given: one hour assumed.")});
+    QTest::mouseClick(view->findChild<QPushButton *>(QStringLiteral("quickAddSave")), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!model.quickSaving(), 10000);
+    QCOMPARE(model.quickSavedNotice(), QStringLiteral("Added Dentist."));
+    QTRY_VERIFY_WITH_TIMEOUT(visibleRow(workspace, QStringLiteral("Dentist")), 10000);
+    QTest::mouseClick(sheet->findChild<QPushButton *>(QStringLiteral("done")), Qt::LeftButton);
+    QTRY_VERIFY(!sheet);
+
+    QTest::mouseClick(workspace.findChild<QPushButton *>(QStringLiteral("settings")), Qt::LeftButton);
+    QDialog *settings = workspace.settingsSheet();
+    QVERIFY(settings);
+    settings->findChild<QCheckBox *>(QStringLiteral("useSystemZone"))->click();
+    auto *picker = settings->findChild<QComboBox *>(QStringLiteral("zonePicker"));
+    const int tokyo = picker->findData(QStringLiteral("Asia/Tokyo"));
+    picker->setCurrentIndex(tokyo);
+    emit picker->activated(tokyo);
+    QTRY_COMPARE_WITH_TIMEOUT(model.zone(), QStringLiteral("Asia/Tokyo"), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!model.loading() && model.error().isEmpty(), 10000);
+    QCOMPARE(model.calendar().zoneId(), QStringLiteral("Asia/Tokyo"));
+    QTest::mouseClick(settings->findChild<QPushButton *>(QStringLiteral("done")), Qt::LeftButton);
 }
 
 bool showsLabel(QWidget *root, const QString &text)
@@ -284,6 +322,7 @@ private slots:
         QTRY_VERIFY(!details || !details->isVisible());
 
         editEvents(*workspace, model);
+        quickAddThenChangeZone(*workspace, model);
 
         // Sign out: the sign-in view is back, nothing is stored, and the next sign-in starts empty.
         const CalendarModel *before = &app.model();
