@@ -438,11 +438,12 @@ std::unique_ptr<icu::TimeZone> zoneFromTzif(const QString &id, QByteArrayView da
         UDate from = changes.empty() ? yearStart(lastYear) : changes.back().at;
         State current = changes.empty() ? initial : changes.back().state;
         for (;;) {
-            const icu::AnnualTimeZoneRule &rule = current == annual->daylight ? *toStandard : *toDaylight;
+            const bool inDaylight = current.raw + current.dst == annual->daylight.raw + annual->daylight.dst;
+            const icu::AnnualTimeZoneRule &rule = inDaylight ? *toStandard : *toDaylight;
             UDate next = 0;
             if (!rule.getNextStart(from, current.raw, current.dst, false, next) || next >= yearStart(finalYear))
                 break;
-            current = current == annual->daylight ? annual->standard : annual->daylight;
+            current = inDaylight ? annual->standard : annual->daylight;
             changes.push_back({next, current});
             from = next;
         }

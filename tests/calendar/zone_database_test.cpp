@@ -1,0 +1,151 @@
+#include "dates.h"
+#include "system_zones.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QtEndian>
+
+#include <chrono>
+
+// The date services read their zones from the database under TZDIR: this test writes one with a
+// zone no real database has and points TZDIR at it before the first zone is used.
+class ZoneDatabaseTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void inventedZone_data();
+    void inventedZone();
+    void damagedFiles();
+    void withoutDatabase();
+
+private:
+    QTemporaryDir m_tzdir;
+};
+
+namespace {
+
+const QString invented = QStringLiteral("Test/Invented");
+
+template<typename Value>
+QByteArray bigEndian(Value value)
+{
+    QByteArray bytes(sizeof(Value), '\0');
+    qToBigEndian(value, bytes.data());
+    return bytes;
+}
+
+struct Type {
+    qint32 utoff;
+    bool isdst;
+    QByteArray name;
+};
+
+// A version 2 TZif file: an empty version 1 block, then the 64-bit data and the footer.
+QByteArray tzif(const QList<qint64> &times, const QList<quint8> &typeAfter, const QList<Type> &types,
+                const QByteArray &footer)
+{
+    const auto header = [](quint32 timeCount, quint32 typeCount, quint32 charCount) {
+        QByteArray bytes = QByteArray("TZif2") + QByteArray(15, '\0');
+        for (const quint32 count : {0u, 0u, 0u, timeCount, typeCount, charCount})
+            bytes += bigEndian(count);
+        return bytes;
+    };
+    QByteArray result = header(0, 1, 1) + QByteArray(6, '\0') + QByteArray(1, '\0');
+    QByteArray names, typeInfo;
+    for (const Type &type : types) {
+        typeInfo += bigEndian(type.utoff) + char(type.isdst) + char(names.size());
+        names += type.name + '\0';
+    }
+    result += header(quint32(times.size()), quint32(types.size()), quint32(names.size()));
+    for (const qint64 time : times)
+        result += bigEndian(time);
+    for (const quint8 type : typeAfter)
+        result += char(type);
+    return result + typeInfo + names + '\n' + footer + '\n';
+}
+
+// +01:00 until 2020, then −02:30 with daylight saving time (−01:30) from the third Tuesday of April
+// at 01:30 to the first Friday of September at "26:00", that is Saturday 02:00.
+QByteArray inventedZoneFile(const QByteArray &footer = "NEW2:30NDT,M4.3.2/1:30,M9.1.5/26")
+{
+    return tzif({1577836800}, {1}, {{3600, false, "OLD"}, {-9000, false, "NEW"}}, footer);
+}
+
+qint64 utcSeconds(const char *utc)
+{
+    return secondsSinceEpoch(*dates::parseLocal(QString::fromLatin1(utc), false, QStringLiteral("UTC")));
+}
+
+} // namespace
+
+void ZoneDatabaseTest::initTestCase()
+{
+    QVERIFY(m_tzdir.isValid() && QDir(m_tzdir.path()).mkdir(QStringLiteral("Test")));
+    for (const char *name : {"Test/Invented", "Test/Alias"}) {
+        QFile file(m_tzdir.filePath(QLatin1String(name)));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(inventedZoneFile()) > 0);
+    }
+    QFile index(m_tzdir.filePath(QStringLiteral("tzdata.zi")));
+    QVERIFY(index.open(QIODevice::WriteOnly));
+    index.write("# version test\nZ Test/Invented 1 - OLD 2020\n-2:30 - NEW\nL Test/Invented Test/Alias\n");
+    index.close();
+    qputenv("TZDIR", QFile::encodeName(m_tzdir.path()));
+    qputenv("TZ", "Test/Invented");
+}
+
+void ZoneDatabaseTest::inventedZone_data()
+{
+    QTest::addColumn<QString>("utc");
+    QTest::addColumn<int>("offsetMinutes");
+    QTest::newRow("before the transition") << "2019-12-31T23:59" << 60;
+    QTest::newRow("after it") << "2020-01-01T00:00" << -150;
+    // The footer's rule in the rest of the last transition's year, then in later years.
+    QTest::newRow("summer 2020") << "2020-06-01T00:00" << -90;
+    QTest::newRow("before spring 2031") << "2031-04-15T03:59" << -150;
+    QTest::newRow("spring 2031") << "2031-04-15T04:00" << -90;
+    QTest::newRow("before autumn 2031") << "2031-09-06T03:29" << -90;
+    QTest::newRow("autumn 2031") << "2031-09-06T03:30" << -150;
+}
+
+void ZoneDatabaseTest::inventedZone()
+{
+    QFETCH(QString, utc);
+    QFETCH(int, offsetMinutes);
+    // Only the names of this database exist, and the system zone is one of them.
+    QCOMPARE(zones::knownIds(), QStringList{invented});
+    QVERIFY(zones::isKnown(QStringLiteral("Test/Alias")) && !zones::isKnown(QStringLiteral("Europe/Madrid")));
+    QCOMPARE(zones::systemId(), invented);
+
+    const Instant instant = *dates::parseLocal(utc, false, QStringLiteral("UTC"));
+    const QString local = dates::formatLocal(instant, false, invented);
+    QCOMPARE(utcSeconds(qPrintable(local)) - secondsSinceEpoch(instant), offsetMinutes * 60);
+}
+
+void ZoneDatabaseTest::damagedFiles()
+{
+    const QByteArray whole = inventedZoneFile();
+    QVERIFY(zoneFromTzif(invented, whole));
+    for (qsizetype size = 0; size < whole.size(); ++size)
+        QVERIFY2(!zoneFromTzif(invented, whole.first(size)), qPrintable(QString::number(size)));
+    for (const QByteArray footer : {"NEW2:30NDT,M13.1.0,M9.1.5", "NEW2:30NDT,M4.3.2", "N2:30", "NEW2:30NDT,M4.3.2/200,J1",
+                                    "NEW2:30NDT,59,J1"})
+        QVERIFY2(!zoneFromTzif(invented, inventedZoneFile(footer)), footer.constData());
+    QByteArray badType = whole;
+    badType[badType.indexOf("OLD\0NEW") - 2 * 6 - 1] = 7; // the transition's type index, past the two types
+    QVERIFY(!zoneFromTzif(invented, badType));
+}
+
+void ZoneDatabaseTest::withoutDatabase()
+{
+    QTemporaryDir empty;
+    ZoneDatabase database(empty.path());
+    QVERIFY(!database.available());
+    QVERIFY(database.zone(QStringLiteral("Europe/Madrid")) && database.zoneIds().contains(QStringLiteral("Europe/Madrid")));
+    for (const char *id : {"GMT+5", "BST", "SystemV/AST4", "Etc/Unknown"})
+        QVERIFY2(!database.zone(QLatin1String(id)), id);
+}
+
+QTEST_GUILESS_MAIN(ZoneDatabaseTest)
+#include "zone_database_test.moc"
