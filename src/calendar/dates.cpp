@@ -16,8 +16,8 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <limits>
 #include <functional>
+#include <limits>
 #include <string>
 #include <unordered_map>
 

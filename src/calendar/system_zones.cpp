@@ -272,8 +272,9 @@ private:
 // of the year to past its last.
 bool allYear(const PosixTz &tz)
 {
-    const bool fromFirstInstant = tz.start.time == 0 && ((tz.start.kind == PosixDate::ZeroBasedDay && tz.start.day == 0) ||
-                                                         (tz.start.kind == PosixDate::JulianNoLeap && tz.start.day == 1));
+    const bool fromFirstInstant =
+        tz.start.time == 0 && ((tz.start.kind == PosixDate::ZeroBasedDay && tz.start.day == 0) ||
+                               (tz.start.kind == PosixDate::JulianNoLeap && tz.start.day == 1));
     return fromFirstInstant && tz.end.kind == PosixDate::JulianNoLeap && tz.end.day == 365 &&
            tz.end.time >= 24 * 3600 + (tz.dstOffset - tz.stdOffset);
 }
@@ -316,12 +317,16 @@ struct Change {
 // calendars reach about 5,800,000 years back; this is about 35,000.
 constexpr qint64 earliestTransition = -(qint64(1) << 40);
 
-icu::UnicodeString icuText(const QByteArray &latin1) { return icu::UnicodeString(latin1.constData(), int32_t(latin1.size()), US_INV); }
+icu::UnicodeString icuText(const QByteArray &latin1)
+{
+    return icu::UnicodeString(latin1.constData(), int32_t(latin1.size()), US_INV);
+}
 
 UDate yearStart(int year)
 {
     using namespace std::chrono;
-    return UDate(duration_cast<milliseconds>(sys_days(std::chrono::year(year) / January / 1).time_since_epoch()).count());
+    const sys_days day = std::chrono::year(year) / January / 1;
+    return UDate(duration_cast<milliseconds>(day.time_since_epoch()).count());
 }
 
 int utcYear(UDate at)
@@ -456,7 +461,8 @@ std::unique_ptr<icu::TimeZone> zoneFromTzif(const QString &id, QByteArrayView da
     // One rule per state, holding every instant the zone enters it.
     std::vector<std::pair<State, std::vector<UDate>>> byState;
     for (const Change &change : changes) {
-        auto found = std::find_if(byState.begin(), byState.end(), [&](const auto &entry) { return entry.first == change.state; });
+        auto found = std::find_if(byState.begin(), byState.end(),
+                                  [&](const auto &entry) { return entry.first == change.state; });
         if (found == byState.end())
             found = byState.insert(byState.end(), {change.state, {}});
         found->second.push_back(change.at);
@@ -534,13 +540,15 @@ void readTabs(const QString &directory, QSet<QString> &names, QStringList &zones
 bool ianaShaped(const QString &id)
 {
     return id == QLatin1String("UTC") || id == QLatin1String("GMT") ||
-           (id.contains(QLatin1Char('/')) && !id.startsWith(QLatin1String("SystemV/")) && id != QLatin1String(UCAL_UNKNOWN_ZONE_ID));
+           (id.contains(QLatin1Char('/')) && !id.startsWith(QLatin1String("SystemV/")) &&
+            id != QLatin1String(UCAL_UNKNOWN_ZONE_ID));
 }
 
 QStringList icuIds(USystemTimeZoneType type)
 {
     UErrorCode status = U_ZERO_ERROR;
-    std::unique_ptr<icu::StringEnumeration> ids(icu::TimeZone::createTimeZoneIDEnumeration(type, nullptr, nullptr, status));
+    std::unique_ptr<icu::StringEnumeration> ids(
+        icu::TimeZone::createTimeZoneIDEnumeration(type, nullptr, nullptr, status));
     QStringList result;
     while (ids && U_SUCCESS(status)) {
         const icu::UnicodeString *id = ids->snext(status);

@@ -102,7 +102,8 @@ void DatesTest::parse_data()
                              "999-01-01T00:00", "10000-01-01T00:00", "0000-01-01T00:00", "1500-02-29T00:00",
                              "２０２５-03-30T10:00", "2025-03-30"})
         QTest::addRow("timed \"%s\"", text) << QString::fromUtf8(text) << false << madrid << none;
-    for (const char *text : {"2025-03-30T10:00", "2025-3-30", "10000-01-01", "0000-01-01", "1500-02-29", "２０２５-03-30"})
+    for (const char *text :
+         {"2025-03-30T10:00", "2025-3-30", "10000-01-01", "0000-01-01", "1500-02-29", "２０２５-03-30"})
         QTest::addRow("all-day \"%s\"", text) << QString::fromUtf8(text) << true << madrid << none;
 }
 

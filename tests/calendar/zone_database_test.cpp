@@ -129,8 +129,8 @@ void ZoneDatabaseTest::damagedFiles()
     QVERIFY(zoneFromTzif(invented, whole));
     for (qsizetype size = 0; size < whole.size(); ++size)
         QVERIFY2(!zoneFromTzif(invented, whole.first(size)), qPrintable(QString::number(size)));
-    for (const QByteArray footer : {"NEW2:30NDT,M13.1.0,M9.1.5", "NEW2:30NDT,M4.3.2", "N2:30", "NEW2:30NDT,M4.3.2/200,J1",
-                                    "NEW2:30NDT,59,J1"})
+    for (const QByteArray footer :
+         {"NEW2:30NDT,M13.1.0,M9.1.5", "NEW2:30NDT,M4.3.2", "N2:30", "NEW2:30NDT,M4.3.2/200,J1", "NEW2:30NDT,59,J1"})
         QVERIFY2(!zoneFromTzif(invented, inventedZoneFile(footer)), footer.constData());
     QByteArray badType = whole;
     badType[badType.indexOf("OLD\0NEW") - 2 * 6 - 1] = 7; // the transition's type index, past the two types
@@ -142,7 +142,8 @@ void ZoneDatabaseTest::withoutDatabase()
     QTemporaryDir empty;
     ZoneDatabase database(empty.path());
     QVERIFY(!database.available());
-    QVERIFY(database.zone(QStringLiteral("Europe/Madrid")) && database.zoneIds().contains(QStringLiteral("Europe/Madrid")));
+    const QString madrid = QStringLiteral("Europe/Madrid");
+    QVERIFY(database.zone(madrid) && database.zoneIds().contains(madrid));
     for (const char *id : {"GMT+5", "BST", "SystemV/AST4", "Etc/Unknown"})
         QVERIFY2(!database.zone(QLatin1String(id)), id);
 }
