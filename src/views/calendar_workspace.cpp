@@ -1,11 +1,12 @@
 #include "calendar_workspace.h"
 
-#include "calendar_agenda_row.h"
+#include "calendar_agenda.h"
 #include "calendar_model.h"
 #include "calendar_month_view.h"
 #include "calendar_style.h"
 #include "event_details_dialog.h"
 #include "event_editor.h"
+#include "loading_bar.h"
 #include "calendar_settings_view.h"
 #include "quick_add_view.h"
 #include "preferences.h"
@@ -19,9 +20,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPainter>
-#include <QProgressBar>
 #include <QPushButton>
-#include <QScrollArea>
 #include <QShortcut>
 #include <QStyledItemDelegate>
 #include <QSplitter>
@@ -167,8 +166,9 @@ CalendarWorkspace::CalendarWorkspace(CalendarModel &model, NativeClient client, 
     auto *zoneWatcher = new SystemTimeZoneWatcher(this);
     connect(zoneWatcher, &SystemTimeZoneWatcher::changed, this, &CalendarWorkspace::reload);
 
+    // Window-wide, so it works wherever the focus is, even after the focused row was rebuilt.
     auto *refreshKey = new QShortcut(QKeySequence::Refresh, this);
-    refreshKey->setContext(Qt::WidgetWithChildrenShortcut);
+    refreshKey->setContext(Qt::WindowShortcut);
     connect(refreshKey, &QShortcut::activated, this, &CalendarWorkspace::reload);
 
     m_shownMonth = m_model.monthStart();
@@ -258,7 +258,8 @@ QWidget *CalendarWorkspace::buildDetail()
     header->addWidget(m_title, 1);
     header->addWidget(m_toolBar, 0, Qt::AlignRight | Qt::AlignVCenter);
 
-    auto *content = new QWidget;
+    // The month stays in place; the day's agenda below it scrolls on its own.
+    auto *content = new QWidget(detail);
     content->setObjectName(QStringLiteral("detailContent"));
     auto *list = new QVBoxLayout(content);
     list->setContentsMargins(16, 0, 16, 16);
@@ -275,10 +276,7 @@ QWidget *CalendarWorkspace::buildDetail()
     noticeLayout->addWidget(m_noticeText, 1);
     list->addWidget(m_notice);
 
-    m_progress = new QProgressBar(content);
-    m_progress->setObjectName(QStringLiteral("progress"));
-    m_progress->setRange(0, 0);
-    m_progress->setTextVisible(false);
+    m_progress = new LoadingBar(content);
     auto *progressBox = new QVBoxLayout;
     progressBox->setContentsMargins(progressPadding, progressPadding, progressPadding, progressPadding);
     progressBox->addWidget(m_progress);
@@ -294,7 +292,7 @@ QWidget *CalendarWorkspace::buildDetail()
     connect(tryAgain, &QPushButton::clicked, this, &CalendarWorkspace::reload);
     m_errorPanel->layout()->addWidget(tryAgain);
     m_errorPanel->layout()->setAlignment(tryAgain, Qt::AlignHCenter);
-    list->addWidget(m_errorPanel);
+    list->addWidget(m_errorPanel, 1);
 
     m_agenda = new QWidget(content);
     m_agenda->setObjectName(QStringLiteral("agenda"));
@@ -309,23 +307,16 @@ QWidget *CalendarWorkspace::buildDetail()
                                   m_agenda);
     m_noEvents->setObjectName(QStringLiteral("noEvents"));
     agenda->addWidget(m_noEvents);
-    m_rows = new QVBoxLayout;
-    m_rows->setSpacing(0);
-    agenda->addLayout(m_rows);
-    list->addWidget(m_agenda);
-    list->addStretch(1);
-
-    auto *scroll = new QScrollArea(detail);
-    scroll->setObjectName(QStringLiteral("detailScroll"));
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll->setWidget(content);
+    m_agendaList = new CalendarAgendaList(m_agenda);
+    connect(m_agendaList, &CalendarAgendaList::eventChosen, this, &CalendarWorkspace::inspect);
+    agenda->addWidget(m_agendaList, 1);
+    agenda->addStretch(0); // keeps "No events" at the top while the list is hidden
+    list->addWidget(m_agenda, 1);
 
     auto *layout = new QVBoxLayout(detail);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addLayout(header);
-    layout->addWidget(scroll, 1);
+    layout->addWidget(content, 1);
     return detail;
 }
 
@@ -433,18 +424,16 @@ void CalendarWorkspace::refreshStatus()
 
 void CalendarWorkspace::rebuildAgenda()
 {
-    while (QLayoutItem *item = m_rows->takeAt(0)) {
-        delete item->widget();
-        delete item;
-    }
     m_agendaHeader->setText(m_model.display(m_model.date(), QStringLiteral("EEEE d MMMM")));
     const QList<CalendarEvent> events = m_model.dayEvents(m_model.date());
     m_noEvents->setVisible(events.isEmpty());
-    for (const CalendarEvent &event : events) {
-        auto *row = new CalendarAgendaRow(m_model, event, m_agenda);
-        connect(row, &CalendarAgendaRow::clicked, this, [this, row] { inspect(row->calendarEvent()); });
-        m_rows->addWidget(row);
-    }
+    m_agendaList->setVisible(!events.isEmpty());
+    m_agendaList->show(m_model, events);
+}
+
+CalendarAgendaList *CalendarWorkspace::agendaList() const
+{
+    return m_agendaList;
 }
 
 void CalendarWorkspace::preferencesChanged()

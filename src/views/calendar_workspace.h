@@ -8,16 +8,17 @@
 
 #include <optional>
 
+class CalendarAgendaList;
 class CalendarModel;
 class CalendarMonthView;
 class EventDetailsDialog;
 class EventEditor;
+class LoadingBar;
 class Preferences;
 class QAction;
 class QDialog;
 class QLabel;
 class QListWidget;
-class QProgressBar;
 class QPushButton;
 class QToolBar;
 class QVBoxLayout;
@@ -44,6 +45,8 @@ public:
     QAction *refreshAction() const { return m_refresh; }
 
     CalendarMonthView *monthView() const { return m_monthView; }
+    // The chosen day's events.
+    CalendarAgendaList *agendaList() const;
     // The open details dialog, if any.
     EventDetailsDialog *detailsDialog() const;
     // The open editor, if any.
@@ -99,13 +102,13 @@ private:
     CalendarMonthView *m_monthView = nullptr;
     QWidget *m_notice = nullptr;
     QLabel *m_noticeText = nullptr;
-    QProgressBar *m_progress = nullptr;
+    LoadingBar *m_progress = nullptr;
     QWidget *m_errorPanel = nullptr;
     QLabel *m_errorText = nullptr;
     QWidget *m_agenda = nullptr;
     QLabel *m_agendaHeader = nullptr;
     QWidget *m_noEvents = nullptr;
-    QVBoxLayout *m_rows = nullptr;
+    CalendarAgendaList *m_agendaList = nullptr;
     QPointer<EventDetailsDialog> m_details;
     QPointer<EventEditor> m_editor;
     QPointer<QDialog> m_quickAddSheet;

@@ -4,7 +4,7 @@
 #include "calendar_app.h"
 
 #include "browser_approval.h"
-#include "calendar_agenda_row.h"
+#include "calendar_agenda.h"
 #include "calendar_model.h"
 #include "calendar_workspace.h"
 #include "clock.h"
@@ -91,12 +91,20 @@ std::unique_ptr<Preferences> preferencesIn(const QTemporaryDir &folder)
         std::make_unique<QSettings>(folder.filePath(QStringLiteral("prefs.ini")), QSettings::IniFormat));
 }
 
-CalendarAgendaRow *visibleRow(const CalendarWorkspace &workspace, const QString &title)
+// The agenda row showing the event with this title, or -1.
+int agendaRow(const CalendarWorkspace &workspace, const QString &title)
 {
-    for (auto *row : workspace.findChildren<CalendarAgendaRow *>())
-        if (row->isVisible() && row->calendarEvent().title == title)
-            return row;
-    return nullptr;
+    const QList<CalendarAgendaModel::Row> rows = workspace.agendaList()->agendaModel()->rows();
+    for (qsizetype i = 0; i < rows.size(); ++i)
+        if (workspace.agendaList()->isVisible() && rows.at(i).event.title == title)
+            return int(i);
+    return -1;
+}
+
+void clickRow(const CalendarWorkspace &workspace, int row)
+{
+    CalendarAgendaList *list = workspace.agendaList();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(list->model()->index(row, 0)).center());
 }
 
 std::optional<CalendarEvent> loadedEvent(const CalendarModel &model, const QString &title)
@@ -125,7 +133,7 @@ void editEvents(CalendarWorkspace &workspace, CalendarModel &model)
 {
     workspace.newEventAction()->trigger();
     retitleAndSave(workspace, QStringLiteral("Design review"));
-    QTRY_VERIFY_WITH_TIMEOUT(visibleRow(workspace, QStringLiteral("Design review")), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(agendaRow(workspace, QStringLiteral("Design review")) >= 0, 10000);
 
     std::optional<CalendarEvent> created = loadedEvent(model, QStringLiteral("Design review"));
     QVERIFY(created);
@@ -145,9 +153,8 @@ void editEvents(CalendarWorkspace &workspace, CalendarModel &model)
     const std::optional<CalendarEvent> call = loadedEvent(model, QStringLiteral("Customer call"));
     QVERIFY(call && call->tz == QLatin1String("America/New_York") && call->tz != model.zone());
     model.setDate(instantFromSeconds(call->start));
-    CalendarAgendaRow *row = nullptr;
-    QTRY_VERIFY((row = visibleRow(workspace, call->title)));
-    QTest::mouseClick(row, Qt::LeftButton);
+    QTRY_VERIFY(agendaRow(workspace, call->title) >= 0);
+    clickRow(workspace, agendaRow(workspace, call->title));
     QTRY_VERIFY(workspace.detailsDialog());
     QTest::mouseClick(workspace.detailsDialog()->findChild<QPushButton *>(QStringLiteral("editEvent")), Qt::LeftButton);
     QTRY_VERIFY(workspace.editor() && workspace.editor()->calendarEvent().id == call->id);
@@ -173,7 +180,7 @@ void quickAddThenChangeZone(CalendarWorkspace &workspace, CalendarModel &model)
     QTest::mouseClick(view->findChild<QPushButton *>(QStringLiteral("quickAddSave")), Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(!model.quickSaving(), 10000);
     QCOMPARE(model.quickSavedNotice(), QStringLiteral("Added Dentist."));
-    QTRY_VERIFY_WITH_TIMEOUT(visibleRow(workspace, QStringLiteral("Dentist")), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(agendaRow(workspace, QStringLiteral("Dentist")) >= 0, 10000);
     QTest::mouseClick(sheet->findChild<QPushButton *>(QStringLiteral("done")), Qt::LeftButton);
     QTRY_VERIFY(!sheet);
 
@@ -306,14 +313,8 @@ private slots:
         model.setDate(*busyDay);
 
         // Open the event from the day's agenda and close its details.
-        CalendarAgendaRow *row = nullptr;
-        QTRY_VERIFY((row = [&]() -> CalendarAgendaRow * {
-            for (auto *candidate : workspace->findChildren<CalendarAgendaRow *>())
-                if (candidate->isVisible() && candidate->calendarEvent().identity() == event.identity())
-                    return candidate;
-            return nullptr;
-        }()));
-        QTest::mouseClick(row, Qt::LeftButton);
+        QTRY_VERIFY(agendaRow(*workspace, event.title) >= 0);
+        clickRow(*workspace, agendaRow(*workspace, event.title));
         QTRY_VERIFY(workspace->detailsDialog() && workspace->detailsDialog()->isVisible());
         QPointer<QDialog> details = workspace->detailsDialog();
         QVERIFY(showsLabel(details, event.title));
