@@ -225,18 +225,18 @@ CalendarEvents CalendarService::events(const StoredUser &user, const QString &fr
         const StoredCalendar &calendar = calendars[e.calendarId];
         const LocalDateTime start = startOf(e);
         if (e.rule.isEmpty()) {
-            const auto row = listedEvent(e, start, false, calendar);
+            auto row = listedEvent(e, start, false, calendar);
             if (touches(row))
-                result.events.append(*row);
+                result.events.append(std::move(*row));
             continue;
         }
         // Wall-clock window wide enough for any zone offset and the event's own length.
         const int lengthDays = int(endOf(e).minutesSince(start) / 1440) + 1;
         for (const LocalDateTime &occurrence :
              recurrence::starts(e.rule, start, e.allDay, first->plusDays(-2 - lengthDays), last->plusDays(2))) {
-            const auto row = listedEvent(e, occurrence, true, calendar);
+            auto row = listedEvent(e, occurrence, true, calendar);
             if (touches(row))
-                result.events.append(*row);
+                result.events.append(std::move(*row));
         }
     }
     std::stable_sort(result.events.begin(), result.events.end(), [](const CalendarEvent &a, const CalendarEvent &b) {

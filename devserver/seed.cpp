@@ -170,3 +170,67 @@ void seedStore(Store &store, Instant now)
     s.save();
     transaction.commit();
 }
+
+void seedBusyMonth(Store &store, Instant now, int count)
+{
+    const auto users = store.users();
+    if (count <= 0 || users.empty())
+        return;
+    const auto calendars = store.calendars(users.front().id);
+    if (calendars.empty())
+        return;
+    const year_month_day today = localAt(now, madrid).value().date;
+    const sys_days monthStart{today.year() / today.month() / day(1)};
+    const sys_days gridStart = monthStart - days(weekday(monthStart).iso_encoding() - 1);
+
+    // Lengths differ so that rows wrap differently; a few zones other than the users' own.
+    const QStringList titles = {QStringLiteral("Standup"),
+                                QStringLiteral("Customer call"),
+                                QStringLiteral("Code review"),
+                                QStringLiteral("Interview: backend engineer"),
+                                QStringLiteral("Support rotation handover"),
+                                QStringLiteral("Quarterly planning with the regional partners and the product leads"),
+                                QStringLiteral("1:1"),
+                                QStringLiteral("Design critique"),
+                                QStringLiteral("Incident review"),
+                                QStringLiteral("Lunch & learn: accessibility in practice"),
+                                QStringLiteral("Vendor demo"),
+                                QStringLiteral("Budget check-in")};
+    const QStringList locations = {QString(), QStringLiteral("Room 2"), QString(), QStringLiteral("Video call"),
+                                   QStringLiteral("Main room, third floor, by the kitchen"), QStringLiteral("Lab")};
+    const QStringList zones = {madrid, madrid, QStringLiteral("America/New_York"), madrid, madrid,
+                               QStringLiteral("Asia/Tokyo"), madrid, QStringLiteral("Europe/London")};
+
+    Store::Transaction transaction(store);
+    for (int i = 0; i < count; ++i) {
+        // Fixed pseudo-random choices per event: the same month on every start, without the patterns
+        // of a plain modulus (every Monday at 9:00 in one zone).
+        quint64 bits = quint64(i + 1) * 0x9E3779B97F4A7C15ull;
+        bits = (bits ^ (bits >> 31)) * 0xBF58476D1CE4E5B9ull;
+        bits ^= bits >> 29;
+        const auto pick = [&bits](quint64 range) {
+            const quint64 value = bits % range;
+            bits /= range;
+            return int(value);
+        };
+        StoredEvent e;
+        e.calendarId = calendars[std::size_t(pick(calendars.size()))].id;
+        e.title = QStringLiteral("%1 %2").arg(titles[pick(titles.size())]).arg(i + 1);
+        e.location = locations[pick(locations.size())];
+        const int status = pick(20);
+        e.status = status == 0 ? QStringLiteral("cancelled") : status < 3 ? QStringLiteral("tentative")
+                                                                         : QStringLiteral("confirmed");
+        if (pick(5) == 0)
+            e.notes = QStringLiteral("Agenda in the shared folder.");
+        e.tz = zones[pick(zones.size())];
+        // Quarter hours from 07:00 to 19:45, clear of the night-time clock changes; far zones keep off
+        // the grid's first and last days, whose hours they would carry outside it for a Madrid viewer.
+        const int gridDay = e.tz.startsWith(QLatin1String("Europe/")) ? pick(42) : 1 + pick(40);
+        const LocalDateTime start{year_month_day(gridStart + days(gridDay)), 7 * 60 + 15 * pick(52)};
+        e.allDay = pick(25) == 0;
+        e.startLocal = start.text(e.allDay);
+        e.endLocal = e.allDay ? start.plusDays(1 + pick(2)).text(true) : start.plusMinutes(15 * (1 + pick(8))).text(false);
+        store.addEvent(e);
+    }
+    transaction.commit();
+}

@@ -14,6 +14,7 @@ struct ServerOptions {
     QString tlsCertificate; // PEM files; both set means HTTPS
     QString tlsKey;
     qint64 sessionLifetimeSeconds = 30 * 24 * 3600;
+    int seedEvents = 0; // generated events added to the current month's grid at start (see seedBusyMonth)
     std::function<Instant()> now = instantNow;
 };
 

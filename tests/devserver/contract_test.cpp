@@ -143,17 +143,21 @@ class ContractTest : public QObject {
         m_session = session;
     }
 
-private slots:
-    void init()
+    void startServer(int seedEvents)
     {
         const Instant base = *dates::parseLocal(u"2025-03-20T10:00", false, madrid);
         m_secondsLater = 0;
-        m_server = std::make_unique<DevServer>(ServerOptions{.port = 0, .sessionLifetimeSeconds = 3600, .now = [this, base] {
+        m_server.reset();
+        m_server = std::make_unique<DevServer>(ServerOptions{.port = 0, .sessionLifetimeSeconds = 3600, .seedEvents = seedEvents,
+                                                             .now = [this, base] {
             return base + std::chrono::seconds(m_secondsLater.load());
         }});
         m_server->start();
         m_session.reset();
     }
+
+private slots:
+    void init() { startServer(0); }
 
     void cleanup() { m_server.reset(); }
 
@@ -443,6 +447,54 @@ private slots:
         }
         QVERIFY2(clock.elapsed() < withinMs, qPrintable(QString::number(clock.elapsed())));
         QVERIFY2(received.startsWith(answer), received.constData());
+    }
+
+    // The seeded events all land in the month grid (Monday first) and vary as a busy team's do.
+    void busyMonthIsSeeded()
+    {
+        const QString from = QStringLiteral("2025-02-24"), to = QStringLiteral("2025-04-07");
+        signIn();
+        const qsizetype demo = eventsIn(from, to).size();
+        startServer(400);
+        signIn();
+        const auto events = eventsIn(from, to);
+        QCOMPARE(events.size(), demo + 400);
+        QSet<QString> statuses, zones;
+        for (const CalendarEvent &e : events) {
+            statuses.insert(e.status);
+            zones.insert(e.tz);
+        }
+        QCOMPARE(statuses.size(), 3);
+        QVERIFY(zones.size() >= 4);
+    }
+
+    // The server picks the encoding: gzip when it is accepted, never the library's slow brotli.
+    void answersAreGzippedOnlyWhenAccepted_data()
+    {
+        QTest::addColumn<QByteArray>("accept");
+        QTest::addColumn<QByteArray>("encoding");
+        QTest::newRow("browser's list") << QByteArray("gzip, deflate, br") << QByteArray("gzip");
+        QTest::newRow("anything") << QByteArray("*") << QByteArray("gzip");
+        QTest::newRow("brotli only") << QByteArray("br") << QByteArray();
+        QTest::newRow("gzip refused") << QByteArray("br, gzip;q=0, *") << QByteArray();
+        QTest::newRow("identity") << QByteArray("identity") << QByteArray();
+    }
+
+    void answersAreGzippedOnlyWhenAccepted()
+    {
+        QFETCH(QByteArray, accept);
+        QFETCH(QByteArray, encoding);
+        signIn();
+        const QString path = QStringLiteral("/api/native/events?from=2025-02-24&to=2025-04-07&zone=UTC");
+        const QByteArray plain = call("GET", path).body;
+        QVERIFY(plain.size() > 4096);
+        httplib::Client client("localhost", m_server->port());
+        const httplib::Headers headers{{"Accept-Encoding", accept.toStdString()},
+                                       {"Cookie", (m_session->name + QLatin1Char('=') + m_session->value).toStdString()}};
+        const auto answer = client.Get(path.toStdString(), headers); // the client inflates gzip itself
+        QVERIFY(answer && answer->status == 200);
+        QCOMPARE(QByteArray::fromStdString(answer->get_header_value("Content-Encoding")), encoding);
+        QCOMPARE(QByteArray::fromStdString(answer->body), plain);
     }
 
     void sessionsEnd()

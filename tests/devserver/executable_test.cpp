@@ -41,10 +41,18 @@ private slots:
         QCOMPARE(server.exitCode(), 0);
     }
 
+    void refusesBadArguments_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("port by name") << QStringList{"--port", "http"};
+        QTest::newRow("negative seeded events") << QStringList{"--seed-events", "-1"};
+    }
+
     void refusesBadArguments()
     {
+        QFETCH(QStringList, arguments);
         QProcess server;
-        server.start(QStringLiteral(TEODAL_DEVSERVER), {"--port", "http", "--database", ":memory:"});
+        server.start(QStringLiteral(TEODAL_DEVSERVER), arguments + QStringList{"--database", ":memory:"});
         QVERIFY(server.waitForFinished(5'000));
         QCOMPARE(server.exitCode(), 2);
     }
