@@ -7,6 +7,7 @@
 #include "native_session.h"
 #include "native_sign_in_view.h"
 #include "preferences.h"
+#include "system_time_zone_watcher.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -21,6 +22,7 @@ const QString windowId = QStringLiteral("calendar");           // window identif
 const QColor accent = QColor::fromRgbF(0.78f, 0.22f, 0.29f);
 constexpr QSize minimumContent(780, 650);
 constexpr QSize defaultWindow(1080, 800);
+constexpr std::chrono::milliseconds zoneWatchDelay(500);
 // How long the stored session may take before the window says it is being read: a store that
 // answers at once shows the calendar without a flash of the sign-in view in between.
 constexpr std::chrono::milliseconds restoreGrace(1000);
@@ -110,6 +112,21 @@ QMainWindow *CalendarApp::window()
 void CalendarApp::show()
 {
     window()->show();
+    // Not needed to draw the first screen, so not paid for before it.
+    QTimer::singleShot(zoneWatchDelay, this, [this] { zoneWatcher(); });
+}
+
+SystemTimeZoneWatcher &CalendarApp::zoneWatcher()
+{
+    if (!m_zoneWatcher) {
+        m_zoneWatcher = new SystemTimeZoneWatcher(this);
+        // The watcher has the date services re-read the zone; a shown calendar then reloads in it.
+        connect(m_zoneWatcher, &SystemTimeZoneWatcher::changed, this, [this] {
+            if (auto *workspace = qobject_cast<CalendarWorkspace *>(m_content.data()))
+                workspace->reload();
+        });
+    }
+    return *m_zoneWatcher;
 }
 
 void CalendarApp::signOut()

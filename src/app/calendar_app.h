@@ -13,6 +13,7 @@
 
 class CalendarModel;
 class QMainWindow;
+class SystemTimeZoneWatcher;
 class QWidget;
 
 // The application: owns the preferences, the connection and the calendar model for the life of the
@@ -50,6 +51,10 @@ public:
     // Empties the calendar, ends the session and starts a fresh model for the next sign-in.
     void signOut();
 
+    // The one watcher of the system time zone for the process; show() creates it once the first
+    // screen is up, so a change is seen whichever view is shown.
+    SystemTimeZoneWatcher &zoneWatcher();
+
 signals:
     // model() is a new object; views of the old one are being replaced.
     void modelChanged();
@@ -68,4 +73,5 @@ private:
     Content m_shown = Content::None;
     bool m_restoreGraceOver = false; // the stored session took long enough to say so
     NativeClient m_shownClient;
+    SystemTimeZoneWatcher *m_zoneWatcher = nullptr;
 };

@@ -11,7 +11,6 @@
 #include "quick_add_view.h"
 #include "preferences.h"
 #include "server_text.h"
-#include "system_time_zone_watcher.h"
 
 #include <QAction>
 #include <QDialog>
@@ -163,8 +162,6 @@ CalendarWorkspace::CalendarWorkspace(CalendarModel &model, NativeClient client, 
         connect(&m_model, signal, this, &CalendarWorkspace::refreshStatus);
 
     connect(&m_preferences, &Preferences::changed, this, &CalendarWorkspace::preferencesChanged);
-    auto *zoneWatcher = new SystemTimeZoneWatcher(this);
-    connect(zoneWatcher, &SystemTimeZoneWatcher::changed, this, &CalendarWorkspace::reload);
 
     // Window-wide, so it works wherever the focus is, even after the focused row was rebuilt.
     auto *refreshKey = new QShortcut(QKeySequence::Refresh, this);
@@ -378,8 +375,11 @@ void CalendarWorkspace::showFilter()
 void CalendarWorkspace::filterChosen()
 {
     const QList<QListWidgetItem *> chosen = m_calendars->selectedItems();
-    if (chosen.isEmpty())
+    if (chosen.isEmpty()) {
+        // The heading or empty space took the selection away: the list keeps showing the filter.
+        showFilter();
         return;
+    }
     m_model.setSelectedCalendar(filterOf(chosen.first()));
 }
 
@@ -453,11 +453,10 @@ void CalendarWorkspace::inspect(const CalendarEvent &event)
     }
     m_pendingEdit.reset();
     auto *details = new EventDetailsDialog(m_model, m_client, event, this);
-    details->setAttribute(Qt::WA_DeleteOnClose);
     connect(details, &EventDetailsDialog::editRequested, this, [this, event] { m_pendingEdit = event; });
     connect(details, &QDialog::finished, this, &CalendarWorkspace::detailsClosed);
     m_details = details;
-    details->open();
+    present(details);
 }
 
 void CalendarWorkspace::detailsClosed()
@@ -490,9 +489,16 @@ void CalendarWorkspace::edit(const CalendarEvent &event)
         m_editor->deleteLater();
     }
     auto *editor = new EventEditor(m_model, m_client, event, this);
-    editor->setAttribute(Qt::WA_DeleteOnClose);
     m_editor = editor;
-    editor->open();
+    present(editor);
+}
+
+void CalendarWorkspace::present(QDialog *dialog)
+{
+    // Windows do not inherit their parent's palette: give dialogs the workspace's accent.
+    dialog->setPalette(palette());
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->open();
 }
 
 void CalendarWorkspace::refreshNewEvent()
@@ -540,7 +546,6 @@ void CalendarWorkspace::openQuickAdd()
     auto *dialog = new QuickAddSheet(m_model, this);
     dialog->setObjectName(QStringLiteral("quickAddSheet"));
     dialog->setWindowTitle(tr("Quick add"));
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setFixedSize(quickAddSheetSize);
     auto *view = new QuickAddView(m_model, m_client, dialog);
     auto *buttons = new QDialogButtonBox(dialog);
@@ -555,7 +560,7 @@ void CalendarWorkspace::openQuickAdd()
     layout->addWidget(view, 1);
     layout->addWidget(buttons);
     m_quickAddSheet = dialog;
-    dialog->open();
+    present(dialog);
     view->findChild<QWidget *>(QStringLiteral("quickAddText"))->setFocus();
 }
 
@@ -569,7 +574,6 @@ void CalendarWorkspace::openSettings()
     auto *dialog = new QDialog(this);
     dialog->setObjectName(QStringLiteral("settingsSheet"));
     dialog->setWindowTitle(tr("Settings"));
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
     auto *buttons = new QDialogButtonBox(dialog);
     QPushButton *done = buttons->addButton(tr("Done"), QDialogButtonBox::AcceptRole);
     done->setObjectName(QStringLiteral("done"));
@@ -580,5 +584,5 @@ void CalendarWorkspace::openSettings()
     layout->addWidget(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
     m_settingsSheet = dialog;
-    dialog->open();
+    present(dialog);
 }

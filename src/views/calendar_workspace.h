@@ -27,8 +27,8 @@ class QVBoxLayout;
 // "Sign out"; a detail column with "Quick add", "New event", the month grid, the model's notice,
 // progress and load error, and the chosen day's agenda; the details dialog, the editor, quick add and
 // settings. It decides when the calendar is reloaded: when first shown, when the shown month
-// changes, on Refresh (toolbar or the platform's refresh key) and "Try again", when the preferences
-// change the effective zone, and when the system zone changes.
+// changes, on Refresh (toolbar or the platform's refresh key) and "Try again", and when the
+// preferences change the effective zone; the shell calls reload() when the system zone changes.
 class CalendarWorkspace : public QWidget {
     Q_OBJECT
 public:
@@ -84,6 +84,7 @@ private:
     void openSettings();
     void detailsClosed();
     void refreshNewEvent();
+    void present(QDialog *dialog);
 
     CalendarModel &m_model;
     NativeClient m_client;

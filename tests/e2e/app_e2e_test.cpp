@@ -16,6 +16,7 @@
 #include "native_sign_in_view.h"
 #include "preferences.h"
 #include "run_task.h"
+#include "system_time_zone_watcher.h"
 #include "wall_clock_edit.h"
 
 #include <QAction>
@@ -295,6 +296,9 @@ private slots:
         auto *workspace = window->findChild<CalendarWorkspace *>();
         CalendarModel &model = app.model();
         QTRY_VERIFY_WITH_TIMEOUT(!model.calendars().isEmpty() && !model.loading(), 10000);
+        emit app.zoneWatcher().changed(); // the system zone changed: the shown calendar reloads
+        QVERIFY(model.loading());
+        QTRY_VERIFY_WITH_TIMEOUT(!model.loading(), 10000);
         QCOMPARE(model.error(), QString());
 
         // Every seeded calendar is in the sidebar.
