@@ -5,297 +5,612 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QJsonValue>
-
 #include <QUtf8StringView>
+#include <QVarLengthArray>
 
 #include <algorithm>
 #include <cstring>
+#include <span>
+#include <string>
+#include <string_view>
+#include <unordered_map>
 
 namespace {
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+// Containers nested deeper than this are refused: answers nest three levels, and the bound keeps a
+// hostile answer from costing more than its length.
+constexpr int maxNesting = 1024;
+// Distinct texts one decode remembers for sharing; texts met after that are stored apart.
+constexpr std::size_t maxSharedTexts = 8192;
+// Only texts up to this length are shared: zones, statuses, names, places, dates and times.
+constexpr std::size_t maxSharedTextBytes = 64;
 
-// Length of the JSON number grammar match at the start of `text` (0 when it does not start one).
-qsizetype numberLength(const char *text, qsizetype size)
-{
-    qsizetype i = 0;
-    if (i < size && text[i] == '-')
-        ++i;
-    if (i < size && text[i] == '0') {
-        ++i;
-    } else if (i < size && isDigit(text[i])) {
-        while (i < size && isDigit(text[i]))
-            ++i;
-    } else {
-        return 0;
-    }
-    if (i < size && text[i] == '.') {
-        const qsizetype digits = ++i;
-        while (i < size && isDigit(text[i]))
-            ++i;
-        if (i == digits)
-            return 0;
-    }
-    if (i < size && (text[i] == 'e' || text[i] == 'E')) {
-        ++i;
-        if (i < size && (text[i] == '+' || text[i] == '-'))
-            ++i;
-        const qsizetype digits = i;
-        while (i < size && isDigit(text[i]))
-            ++i;
-        if (i == digits)
-            return 0;
-    }
-    return i;
-}
+// How reading one value ended. Wrong: well-formed JSON of the wrong type or content, consumed whole,
+// which fails the member but not the document's syntax; Malformed: not JSON, reading stops.
+enum class Read { Ok, Wrong, Malformed };
 
-// A number text without fraction or exponent whose value fits a signed 64-bit integer.
-bool isPlainInteger(const char *text, qsizetype size)
-{
-    const bool negative = size > 0 && text[0] == '-';
-    const char *digits = text + (negative ? 1 : 0);
-    const qsizetype count = size - (negative ? 1 : 0);
-    for (qsizetype i = 0; i < count; ++i) {
-        if (!isDigit(digits[i]))
-            return false;
-    }
-    static constexpr char maxPositive[] = "9223372036854775807";
-    static constexpr char maxNegative[] = "9223372036854775808";
-    constexpr qsizetype maxDigits = sizeof(maxPositive) - 1;
-    if (count != maxDigits)
-        return count > 0 && count < maxDigits;
-    return std::memcmp(digits, negative ? maxNegative : maxPositive, maxDigits) <= 0;
-}
-
-bool isHexDigit(char c) { return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
-
-// Length of the JSON string at the start of `text` (which begins with '"'), both quotes included;
-// 0 when it is not one: no closing quote, a raw control character, or an escape other than
-// \" \\ \/ \b \f \n \r \t and \u with four hex digits. Qt's parser takes raw control characters and
-// reads an unknown escape as the character after the backslash.
-qsizetype stringLength(const char *text, qsizetype size)
-{
-    for (qsizetype i = 1; i < size; ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (c == '"')
-            return i + 1;
-        if (c < 0x20)
-            return 0;
-        if (c != '\\')
-            continue;
-        if (++i == size)
-            return 0;
-        if (text[i] == 'u') {
-            if (size - i <= 4 || !std::all_of(text + i + 1, text + i + 5, isHexDigit))
-                return 0;
-            i += 4;
-        } else if (text[i] == '\0' || !std::strchr("\"\\/bfnrt", text[i])) {
-            return 0;
-        }
-    }
-    return 0;
-}
-
-bool startsNumber(char c) { return isDigit(c) || c == '-' || c == '+' || c == '.'; }
-bool isNumberCharacter(char c) { return startsNumber(c) || c == 'e' || c == 'E'; }
-
-// Qt's parser stores an integral floating-point text (1.0, 1e3) as an integer, rounds texts beyond
-// 64 bits, and accepts some texts that are not JSON numbers ("1.", "01"), so a decoded value cannot
-// tell whether its text was an integer. The number texts are therefore checked first: a malformed
-// one refuses the document, and one that is not a plain 64-bit integer is replaced by an empty
-// array. Every number this module reads is an integer, so such a text then fails where it is read
-// and is ignored in members that are not read. The input is copied only when such a number occurs.
-// The same pass refuses what Qt's parser takes but JSON (RFC 8259) does not: text that is not UTF-8,
-// a leading byte-order mark, and strings that stringLength() refuses.
-std::optional<QByteArray> withPlainNumbersOnly(const QByteArray &json)
-{
-    if (json.startsWith("\xEF\xBB\xBF") || !QUtf8StringView(json).isValidUtf8())
-        return std::nullopt;
-    const char *data = json.constData();
-    const qsizetype size = json.size();
-    QByteArray rewritten;
-    qsizetype copied = 0;
-    qsizetype i = 0;
-    while (i < size) {
-        const char c = data[i];
-        if (c == '"') {
-            const qsizetype length = stringLength(data + i, size - i);
-            if (length == 0)
-                return std::nullopt;
-            i += length;
-        } else if (startsNumber(c)) {
-            const qsizetype length = numberLength(data + i, size - i);
-            if (length == 0 || (i + length < size && isNumberCharacter(data[i + length])))
-                return std::nullopt;
-            if (!isPlainInteger(data + i, length)) {
-                rewritten.append(data + copied, i - copied);
-                rewritten.append("[]");
-                copied = i + length;
-            }
-            i += length;
-        } else {
-            ++i;
-        }
-    }
-    if (copied == 0)
-        return json;
-    rewritten.append(data + copied, size - copied);
-    return rewritten;
-}
-
-bool parseObject(const QByteArray &json, QJsonObject &out)
-{
-    const std::optional<QByteArray> checked = withPlainNumbersOnly(json);
-    if (!checked)
-        return false;
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(*checked, &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject())
-        return false;
-    out = document.object();
-    return true;
-}
-
-bool read(const QJsonObject &object, QLatin1String name, qint64 &out)
-{
-    const QJsonValue value = object.value(name);
-    if (!value.isDouble())
-        return false;
-    out = value.toInteger();
-    return true;
-}
-
-bool read(const QJsonObject &object, QLatin1String name, QString &out)
-{
-    const QJsonValue value = object.value(name);
-    if (!value.isString())
-        return false;
-    out = value.toString();
-    return true;
-}
-
-bool read(const QJsonObject &object, QLatin1String name, bool &out)
-{
-    const QJsonValue value = object.value(name);
-    if (!value.isBool())
-        return false;
-    out = value.toBool();
-    return true;
-}
-
-bool read(const QJsonObject &object, QLatin1String name, QStringList &out)
-{
-    const QJsonValue value = object.value(name);
-    if (!value.isArray())
-        return false;
-    const QJsonArray array = value.toArray();
-    out.clear();
-    out.reserve(array.size());
-    for (const QJsonValue &element : array) {
-        if (!element.isString())
-            return false;
-        out.append(element.toString());
-    }
-    return true;
-}
+class Reader;
 
 template<typename Record>
-bool readList(const QJsonObject &object, QLatin1String name, QList<Record> &out,
-              bool (*readRecord)(const QJsonObject &, Record &))
+struct Member {
+    std::string_view name;
+    Read (*read)(Reader &, Record &);
+    bool required = true;
+};
+
+// The members of each record, in the order the server writes them (the order is only a hint).
+template<typename Record>
+std::span<const Member<Record>> membersOf();
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isHexDigit(char c) { return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+
+int hexValue(char c)
 {
-    const QJsonValue value = object.value(name);
-    if (!value.isArray())
-        return false;
-    const QJsonArray array = value.toArray();
-    out.clear();
-    out.reserve(array.size());
-    for (const QJsonValue &element : array) {
-        if (!element.isObject())
-            return false;
-        Record record;
-        if (!readRecord(element.toObject(), record))
-            return false;
-        out.append(std::move(record));
+    return isDigit(c) ? c - '0' : (c >= 'a' && c <= 'f') ? c - 'a' + 10 : c - 'A' + 10;
+}
+
+// A strict RFC 8259 reader that decodes straight into the records, without a document tree in
+// between: UTF-8 only, no byte-order mark, no raw control characters in strings, only the standard
+// escapes, and numbers by the JSON grammar. Integer members take only number texts without fraction
+// or exponent whose value fits 64 bits. Of repeated member names the last one counts.
+class Reader {
+public:
+    explicit Reader(const QByteArray &json) : m_at(json.constData()), m_end(m_at + json.size()) {}
+
+    // Nothing but white space left.
+    bool atEnd()
+    {
+        skipSpace();
+        return m_at == m_end;
     }
-    return true;
-}
 
-bool readRecord(const QJsonObject &o, TeamCalendar &out)
-{
-    return read(o, QLatin1String("id"), out.id) && read(o, QLatin1String("name"), out.name)
-        && read(o, QLatin1String("hue"), out.hue) && read(o, QLatin1String("writable"), out.writable);
-}
+    Read read(qint64 &out)
+    {
+        if (!startsNumber(peek()))
+            return skipWrong();
+        bool integral = false;
+        if (!scanNumber(integral, out))
+            return Read::Malformed;
+        return integral ? Read::Ok : Read::Wrong;
+    }
 
-bool readRecord(const QJsonObject &o, CalendarEvent &out)
-{
-    return read(o, QLatin1String("id"), out.id) && read(o, QLatin1String("calendar_id"), out.calendar_id)
-        && read(o, QLatin1String("status"), out.status) && read(o, QLatin1String("title"), out.title)
-        && read(o, QLatin1String("location"), out.location) && read(o, QLatin1String("notes"), out.notes)
-        && read(o, QLatin1String("all_day"), out.all_day) && read(o, QLatin1String("start_local"), out.start_local)
-        && read(o, QLatin1String("end_local"), out.end_local) && read(o, QLatin1String("tz"), out.tz)
-        && read(o, QLatin1String("start"), out.start) && read(o, QLatin1String("end"), out.end)
-        && read(o, QLatin1String("recurring"), out.recurring) && read(o, QLatin1String("writable"), out.writable)
-        && read(o, QLatin1String("calendar_name"), out.calendar_name)
-        && read(o, QLatin1String("occurrence"), out.occurrence)
-        && read(o, QLatin1String("day_start"), out.day_start) && read(o, QLatin1String("day_end"), out.day_end);
-}
+    Read read(bool &out)
+    {
+        const char c = peek();
+        if (c == 't' || c == 'f') {
+            out = c == 't';
+            return literal(out ? "true" : "false") ? Read::Ok : Read::Malformed;
+        }
+        return skipWrong();
+    }
 
-bool readRecord(const QJsonObject &o, QuickDraft &out)
-{
-    return read(o, QLatin1String("calendar_id"), out.calendar_id) && read(o, QLatin1String("title"), out.title)
-        && read(o, QLatin1String("location"), out.location) && read(o, QLatin1String("start_local"), out.start_local)
-        && read(o, QLatin1String("end_local"), out.end_local) && read(o, QLatin1String("tz"), out.tz)
-        && read(o, QLatin1String("all_day"), out.all_day) && read(o, QLatin1String("repeat"), out.repeat)
-        && read(o, QLatin1String("attendees"), out.attendees);
-}
+    Read read(QString &out, bool share = false)
+    {
+        if (peek() != '"')
+            return skipWrong();
+        std::string_view raw;
+        bool escaped = false, ascii = true;
+        if (!scanString(raw, escaped, ascii))
+            return Read::Malformed;
+        out = share && !escaped ? sharedText(raw, ascii) : text(raw, escaped, ascii);
+        return Read::Ok;
+    }
 
-bool readRecord(const QJsonObject &o, CalendarEvents &out)
-{
-    return readList<CalendarEvent>(o, QLatin1String("events"), out.events, readRecord);
-}
+    Read readShared(QString &out) { return read(out, true); }
 
-bool readRecord(const QJsonObject &o, CalendarSession &out)
-{
-    return read(o, QLatin1String("week_start"), out.week_start) && read(o, QLatin1String("zone"), out.zone)
-        && readList<TeamCalendar>(o, QLatin1String("calendars"), out.calendars, readRecord)
-        && read(o, QLatin1String("default_calendar_id"), out.default_calendar_id);
-}
+    // A text, or null for none.
+    Read read(std::optional<QString> &out)
+    {
+        if (peek() == 'n') {
+            out.reset();
+            return literal("null") ? Read::Ok : Read::Malformed;
+        }
+        QString value;
+        const Read result = read(value);
+        if (result == Read::Ok)
+            out = std::move(value);
+        return result;
+    }
 
-bool readRecord(const QJsonObject &o, SavedEvent &out)
-{
-    if (!read(o, QLatin1String("id"), out.id))
-        return false;
-    const QJsonValue warning = o.value(QLatin1String("warning"));
-    if (warning.isUndefined() || warning.isNull()) {
-        out.warning.reset();
+    Read read(QStringList &out)
+    {
+        out.clear();
+        return readArray([&] {
+            if (peek() != '"')
+                return skipWrong();
+            return read(out.emplace_back());
+        });
+    }
+
+    template<typename Record>
+    Read read(QList<Record> &out)
+    {
+        out.clear();
+        if (peek() == '[')
+            out.reserve(roomFor<Record>());
+        return readArray([&] {
+            const Read result = read(out.emplace_back());
+            return result;
+        });
+    }
+
+    // An object holding every required member of `Record`.
+    template<typename Record>
+    Read read(Record &out)
+    {
+        const std::span<const Member<Record>> members = membersOf<Record>();
+        if (peek() != '{')
+            return skipWrong();
+        if (!enter())
+            return Read::Malformed;
+        quint32 ok = 0, wrong = 0, required = 0;
+        for (std::size_t i = 0; i < members.size(); ++i)
+            required |= members[i].required ? 1u << i : 0;
+        std::size_t next = 0;
+        if (!take('}')) {
+            do {
+                std::string_view name;
+                if (!readName(name) || !take(':'))
+                    return Read::Malformed;
+                const std::size_t index = find(members, name, next);
+                if (index == members.size()) {
+                    if (!skipValue())
+                        return Read::Malformed;
+                    continue;
+                }
+                next = index + 1;
+                const quint32 bit = 1u << index;
+                switch (members[index].read(*this, out)) {
+                case Read::Malformed:
+                    return Read::Malformed;
+                case Read::Ok:
+                    ok |= bit, wrong &= ~bit;
+                    break;
+                case Read::Wrong:
+                    wrong |= bit, ok &= ~bit;
+                    break;
+                }
+            } while (take(','));
+            if (!take('}'))
+                return Read::Malformed;
+        }
+        --m_depth;
+        return wrong == 0 && (ok & required) == required ? Read::Ok : Read::Wrong;
+    }
+
+private:
+    void skipSpace()
+    {
+        while (m_at < m_end && (*m_at == ' ' || *m_at == '\n' || *m_at == '\r' || *m_at == '\t'))
+            ++m_at;
+    }
+
+    // The next character after white space; '\0' at the end, which starts no JSON value either.
+    char peek()
+    {
+        skipSpace();
+        return m_at < m_end ? *m_at : '\0';
+    }
+
+    bool take(char c)
+    {
+        if (peek() != c)
+            return false;
+        ++m_at;
         return true;
     }
-    if (!warning.isString())
-        return false;
-    out.warning = warning.toString();
-    return true;
-}
 
-bool readRecord(const QJsonObject &o, QuickPreview &out)
+    // Steps into the object or array at m_at.
+    bool enter()
+    {
+        if (++m_depth > maxNesting)
+            return false;
+        ++m_at;
+        return true;
+    }
+
+    static bool startsNumber(char c) { return isDigit(c) || c == '-'; }
+
+    bool literal(std::string_view word)
+    {
+        if (std::size_t(m_end - m_at) < word.size() || std::memcmp(m_at, word.data(), word.size()) != 0)
+            return false;
+        m_at += word.size();
+        return true;
+    }
+
+    Read skipWrong() { return skipValue() ? Read::Wrong : Read::Malformed; }
+
+    // The elements of an array, each read by `element` (which returns Wrong after consuming a value
+    // it does not take). Every element is read to the end, so the syntax of the whole is checked.
+    template<typename Element>
+    Read readArray(Element element)
+    {
+        if (peek() != '[')
+            return skipWrong();
+        if (!enter())
+            return Read::Malformed;
+        Read result = Read::Ok;
+        if (!take(']')) {
+            do {
+                const Read read = result == Read::Ok ? element() : (skipValue() ? Read::Wrong : Read::Malformed);
+                if (read == Read::Malformed)
+                    return read;
+                if (read == Read::Wrong)
+                    result = Read::Wrong;
+            } while (take(','));
+            if (!take(']'))
+                return Read::Malformed;
+        }
+        --m_depth;
+        return result;
+    }
+
+    // Room for the objects of the list that starts at m_at: the '{' left in the input, but no more
+    // than could fit in it, so text inside strings cannot make it reserve more than a few times the
+    // records the input can hold.
+    template<typename Record>
+    qsizetype roomFor() const
+    {
+        std::size_t smallest = 2;
+        for (const Member<Record> &member : membersOf<Record>())
+            smallest += member.required ? member.name.size() + 5 : 0; // "name":0,
+        const qsizetype braces = std::count(m_at, m_end, '{');
+        return std::min<qsizetype>(braces, (m_end - m_at) / qsizetype(smallest) + 1);
+    }
+
+    template<typename Record>
+    static std::size_t find(std::span<const Member<Record>> members, std::string_view name, std::size_t next)
+    {
+        if (next < members.size() && members[next].name == name)
+            return next;
+        for (std::size_t i = 0; i < members.size(); ++i) {
+            if (members[i].name == name)
+                return i;
+        }
+        return members.size();
+    }
+
+    // A member name as UTF-8, escapes resolved.
+    bool readName(std::string_view &name)
+    {
+        if (peek() != '"')
+            return false;
+        bool escaped = false, ascii = true;
+        if (!scanString(name, escaped, ascii))
+            return false;
+        if (escaped) {
+            m_name = text(name, true, ascii).toStdString();
+            name = m_name;
+        }
+        return true;
+    }
+
+    // The string at m_at: `raw` gets the bytes between the quotes. Refuses an unterminated string,
+    // raw control characters, escapes other than \" \\ \/ \b \f \n \r \t and \u with four hex
+    // digits, and bytes that are not UTF-8.
+    bool scanString(std::string_view &raw, bool &escaped, bool &ascii)
+    {
+        const char *const begin = ++m_at;
+        const char *p = begin;
+        for (;;) {
+            while (p < m_end) {
+                const auto c = static_cast<unsigned char>(*p);
+                if (c == '"' || c == '\\' || c < 0x20 || c >= 0x80)
+                    break;
+                ++p;
+            }
+            if (p == m_end)
+                return false;
+            const auto c = static_cast<unsigned char>(*p);
+            if (c == '"')
+                break;
+            if (c < 0x20)
+                return false;
+            if (c >= 0x80) {
+                ascii = false;
+                ++p;
+                continue;
+            }
+            escaped = true;
+            if (m_end - p < 2)
+                return false;
+            if (p[1] == 'u') {
+                if (m_end - p < 6 || !std::all_of(p + 2, p + 6, isHexDigit))
+                    return false;
+                p += 6;
+            } else if (p[1] != '\0' && std::strchr("\"\\/bfnrt", p[1])) {
+                p += 2;
+            } else {
+                return false;
+            }
+        }
+        raw = std::string_view(begin, std::size_t(p - begin));
+        m_at = p + 1;
+        return ascii || QUtf8StringView(raw.data(), qsizetype(raw.size())).isValidUtf8();
+    }
+
+    // The text of a scanned string. \u escapes are UTF-16 code units, taken as they are.
+    static QString text(std::string_view raw, bool escaped, bool ascii)
+    {
+        const auto size = qsizetype(raw.size());
+        if (!escaped)
+            return ascii ? QString::fromLatin1(raw.data(), size) : QString::fromUtf8(raw.data(), size);
+        QString out;
+        out.reserve(size);
+        const char *p = raw.data();
+        const char *const end = p + size;
+        while (p < end) {
+            const char *run = p;
+            while (p < end && *p != '\\')
+                ++p;
+            if (p > run)
+                out += QString::fromUtf8(run, p - run);
+            if (p == end)
+                break;
+            const char e = p[1];
+            p += 2;
+            switch (e) {
+            case 'b': out += QChar(u'\b'); break;
+            case 'f': out += QChar(u'\f'); break;
+            case 'n': out += QChar(u'\n'); break;
+            case 'r': out += QChar(u'\r'); break;
+            case 't': out += QChar(u'\t'); break;
+            case 'u':
+                out += QChar(char16_t(hexValue(p[0]) << 12 | hexValue(p[1]) << 8 | hexValue(p[2]) << 4 | hexValue(p[3])));
+                p += 4;
+                break;
+            default: out += QLatin1Char(e); break; // " \ /
+            }
+        }
+        return out;
+    }
+
+    // Texts that many events repeat (zones, statuses, calendar names, dates) share one copy.
+    QString sharedText(std::string_view raw, bool ascii)
+    {
+        if (raw.size() > maxSharedTextBytes)
+            return text(raw, false, ascii);
+        if (const auto found = m_shared.find(raw); found != m_shared.end())
+            return found->second;
+        QString value = text(raw, false, ascii);
+        if (m_shared.size() < maxSharedTexts)
+            m_shared.emplace(raw, value);
+        return value;
+    }
+
+    // A number by the JSON grammar. `integral`: it has no fraction or exponent and fits 64 bits;
+    // then `value` holds it.
+    bool scanNumber(bool &integral, qint64 &value)
+    {
+        const char *p = m_at;
+        const bool negative = *p == '-';
+        if (negative)
+            ++p;
+        const char *const digits = p;
+        if (p < m_end && *p == '0') {
+            ++p;
+        } else if (p < m_end && isDigit(*p)) {
+            while (p < m_end && isDigit(*p))
+                ++p;
+        } else {
+            return false;
+        }
+        const std::size_t count = std::size_t(p - digits);
+        integral = true;
+        if (p < m_end && *p == '.') {
+            const char *const fraction = ++p;
+            while (p < m_end && isDigit(*p))
+                ++p;
+            if (p == fraction)
+                return false;
+            integral = false;
+        }
+        if (p < m_end && (*p == 'e' || *p == 'E')) {
+            ++p;
+            if (p < m_end && (*p == '+' || *p == '-'))
+                ++p;
+            const char *const exponent = p;
+            while (p < m_end && isDigit(*p))
+                ++p;
+            if (p == exponent)
+                return false;
+            integral = false;
+        }
+        m_at = p;
+        static constexpr std::string_view maxPositive = "9223372036854775807", maxNegative = "9223372036854775808";
+        if (count > maxPositive.size()
+            || (count == maxPositive.size()
+                && std::string_view(digits, count) > (negative ? maxNegative : maxPositive)))
+            integral = false;
+        if (integral) {
+            quint64 magnitude = 0;
+            for (std::size_t i = 0; i < count; ++i)
+                magnitude = magnitude * 10 + quint64(digits[i] - '0');
+            value = negative ? qint64(0 - magnitude) : qint64(magnitude);
+        }
+        return true;
+    }
+
+    // Steps over one value, checking its syntax; iterative, so deep nesting costs no stack.
+    bool skipValue()
+    {
+        const int outer = m_depth;
+        QVarLengthArray<bool, 32> inObject; // per open container: object (true) or array
+        bool wantName = false;
+        for (;;) {
+            if (wantName) {
+                std::string_view name;
+                if (!readName(name) || !take(':'))
+                    return false;
+                wantName = false;
+            }
+            const char c = peek();
+            if (c == '{' || c == '[') {
+                if (!enter())
+                    return false;
+                inObject.append(c == '{');
+                if (!take(c == '{' ? '}' : ']')) {
+                    wantName = c == '{';
+                    continue;
+                }
+                --m_depth;
+                inObject.removeLast();
+            } else if (c == '"') {
+                std::string_view raw;
+                bool escaped = false, ascii = true;
+                if (!scanString(raw, escaped, ascii))
+                    return false;
+            } else if (startsNumber(c)) {
+                bool integral = false;
+                qint64 value = 0;
+                if (!scanNumber(integral, value))
+                    return false;
+            } else if (!literal(c == 't' ? "true" : c == 'f' ? "false" : "null")) {
+                return false;
+            }
+            // After a value: close the containers that end here, or go on to the next element.
+            for (;;) {
+                if (inObject.isEmpty())
+                    return m_depth == outer;
+                if (take(',')) {
+                    wantName = inObject.last();
+                    break;
+                }
+                if (!take(inObject.last() ? '}' : ']'))
+                    return false;
+                --m_depth;
+                inObject.removeLast();
+            }
+        }
+    }
+
+    const char *m_at;
+    const char *const m_end;
+    int m_depth = 0;
+    std::string m_name; // a member name whose escapes were resolved
+    std::unordered_map<std::string_view, QString> m_shared;
+};
+
+template<>
+std::span<const Member<TeamCalendar>> membersOf()
 {
-    const QJsonValue draft = o.value(QLatin1String("draft"));
-    return draft.isObject() && readRecord(draft.toObject(), out.draft) && read(o, QLatin1String("when"), out.when)
-        && read(o, QLatin1String("repeat_label"), out.repeat_label)
-        && read(o, QLatin1String("calendar_name"), out.calendar_name)
-        && read(o, QLatin1String("assumptions"), out.assumptions);
+    using C = TeamCalendar;
+    static constexpr Member<C> members[] = {
+        {"id", [](Reader &in, C &c) { return in.read(c.id); }},
+        {"name", [](Reader &in, C &c) { return in.read(c.name); }},
+        {"hue", [](Reader &in, C &c) { return in.read(c.hue); }},
+        {"writable", [](Reader &in, C &c) { return in.read(c.writable); }},
+    };
+    return members;
 }
 
+template<>
+std::span<const Member<CalendarEvent>> membersOf()
+{
+    using E = CalendarEvent;
+    static constexpr Member<E> members[] = {
+        {"id", [](Reader &in, E &e) { return in.read(e.id); }},
+        {"calendar_id", [](Reader &in, E &e) { return in.read(e.calendar_id); }},
+        {"status", [](Reader &in, E &e) { return in.readShared(e.status); }},
+        {"title", [](Reader &in, E &e) { return in.read(e.title); }},
+        {"location", [](Reader &in, E &e) { return in.readShared(e.location); }},
+        {"notes", [](Reader &in, E &e) { return in.read(e.notes); }},
+        {"all_day", [](Reader &in, E &e) { return in.read(e.all_day); }},
+        {"start_local", [](Reader &in, E &e) { return in.readShared(e.start_local); }},
+        {"end_local", [](Reader &in, E &e) { return in.readShared(e.end_local); }},
+        {"tz", [](Reader &in, E &e) { return in.readShared(e.tz); }},
+        {"start", [](Reader &in, E &e) { return in.read(e.start); }},
+        {"end", [](Reader &in, E &e) { return in.read(e.end); }},
+        {"recurring", [](Reader &in, E &e) { return in.read(e.recurring); }},
+        {"writable", [](Reader &in, E &e) { return in.read(e.writable); }},
+        {"calendar_name", [](Reader &in, E &e) { return in.readShared(e.calendar_name); }},
+        {"occurrence", [](Reader &in, E &e) { return in.read(e.occurrence); }},
+        {"day_start", [](Reader &in, E &e) { return in.readShared(e.day_start); }},
+        {"day_end", [](Reader &in, E &e) { return in.readShared(e.day_end); }},
+    };
+    return members;
+}
+
+template<>
+std::span<const Member<QuickDraft>> membersOf()
+{
+    using D = QuickDraft;
+    static constexpr Member<D> members[] = {
+        {"calendar_id", [](Reader &in, D &d) { return in.read(d.calendar_id); }},
+        {"title", [](Reader &in, D &d) { return in.read(d.title); }},
+        {"location", [](Reader &in, D &d) { return in.read(d.location); }},
+        {"start_local", [](Reader &in, D &d) { return in.read(d.start_local); }},
+        {"end_local", [](Reader &in, D &d) { return in.read(d.end_local); }},
+        {"tz", [](Reader &in, D &d) { return in.read(d.tz); }},
+        {"all_day", [](Reader &in, D &d) { return in.read(d.all_day); }},
+        {"repeat", [](Reader &in, D &d) { return in.read(d.repeat); }},
+        {"attendees", [](Reader &in, D &d) { return in.read(d.attendees); }},
+    };
+    return members;
+}
+
+template<>
+std::span<const Member<CalendarEvents>> membersOf()
+{
+    static constexpr Member<CalendarEvents> members[] = {
+        {"events", [](Reader &in, CalendarEvents &e) { return in.read(e.events); }},
+    };
+    return members;
+}
+
+template<>
+std::span<const Member<CalendarSession>> membersOf()
+{
+    using S = CalendarSession;
+    static constexpr Member<S> members[] = {
+        {"week_start", [](Reader &in, S &s) { return in.read(s.week_start); }},
+        {"zone", [](Reader &in, S &s) { return in.read(s.zone); }},
+        {"calendars", [](Reader &in, S &s) { return in.read(s.calendars); }},
+        {"default_calendar_id", [](Reader &in, S &s) { return in.read(s.default_calendar_id); }},
+    };
+    return members;
+}
+
+template<>
+std::span<const Member<SavedEvent>> membersOf()
+{
+    using S = SavedEvent;
+    static constexpr Member<S> members[] = {
+        {"id", [](Reader &in, S &s) { return in.read(s.id); }},
+        {"warning", [](Reader &in, S &s) { return in.read(s.warning); }, false}, // missing or null: none
+    };
+    return members;
+}
+
+template<>
+std::span<const Member<QuickPreview>> membersOf()
+{
+    using P = QuickPreview;
+    static constexpr Member<P> members[] = {
+        {"draft", [](Reader &in, P &p) { return in.read(p.draft); }},
+        {"when", [](Reader &in, P &p) { return in.read(p.when); }},
+        {"repeat_label", [](Reader &in, P &p) { return in.read(p.repeat_label); }},
+        {"calendar_name", [](Reader &in, P &p) { return in.read(p.calendar_name); }},
+        {"assumptions", [](Reader &in, P &p) { return in.read(p.assumptions); }},
+    };
+    return members;
+}
+
+// One JSON object with nothing but white space around it.
 template<typename Record>
 bool decodeRecord(const QByteArray &json, Record &out)
 {
-    QJsonObject object;
-    return parseObject(json, object) && readRecord(object, out);
+    Reader in(json);
+    out = Record{};
+    return in.read(out) == Read::Ok && in.atEnd();
 }
 
 QByteArray compact(const QJsonObject &object) { return QJsonDocument(object).toJson(QJsonDocument::Compact); }
 
 } // namespace
+
 
 QString CalendarEvent::identity() const
 {

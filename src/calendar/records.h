@@ -11,9 +11,11 @@
 
 class GregorianCalendar;
 
-// Wire records of the calendar server. Decoding is strict: every listed member is required, null or
-// a wrong JSON type fails the whole decode, integers must be integral and fit 64 bits, unknown
-// members are ignored. decode() returns false on any failure and leaves `out` unspecified.
+// Wire records of the calendar server. Decoding is strict: the text must be JSON by RFC 8259 (UTF-8,
+// no byte-order mark, no raw control characters or unknown escapes in strings), every listed member
+// is required, null or a wrong JSON type fails the whole decode, integers must be integral and fit
+// 64 bits, unknown members are ignored. decode() returns false on any failure and leaves `out`
+// unspecified. Equal short texts of one answer (zones, statuses, dates) share their storage.
 
 struct TeamCalendar {
     qint64 id = 0;
