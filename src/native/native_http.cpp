@@ -209,3 +209,20 @@ QCoro::Task<std::pair<QByteArray, qint64>> NativeHTTP::response(QString path, QB
                                                      std::move(contentType), maxBytes, std::move(stop));
     co_return std::pair{std::move(answer.data), answer.status};
 }
+
+QNetworkRequest NativeHTTP::getRequest(const QString &path, const QByteArray &accept) const
+{
+    QNetworkRequest request = makeRequest(m_origin, m_credential, path, "GET", false, QStringLiteral("application/json"));
+    request.setRawHeader("Accept", accept);
+    return request;
+}
+
+QNetworkReply *NativeHTTP::send(const QNetworkRequest &request) const
+{
+    return m_transport->manager.get(request);
+}
+
+std::chrono::milliseconds NativeHTTP::idleTimeout() const
+{
+    return m_transport->timeouts.idle;
+}

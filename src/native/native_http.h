@@ -10,9 +10,13 @@
 #include <QUrl>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stop_token>
+
+class QNetworkReply;
+class QNetworkRequest;
 
 struct NativeResponse {
     QByteArray data;
@@ -74,7 +78,23 @@ public:
         co_return value;
     }
 
+    // A server-sent event stream: onOpen once it is accepted (status 200, text/event-stream), then
+    // onLine for every completed line (NativeStreamLines), each awaited before more bytes are read.
+    // Returns when the server ends the body; only the idle limit applies, not the whole-request one.
+    QCoro::Task<> stream(QString path, std::function<QCoro::Task<>()> onOpen,
+                         std::function<QCoro::Task<>(QString line)> onLine, std::stop_token stop = {}) const;
+
+    // Saves the body of a 200 answer at `destination` (a local file that must not exist yet), with
+    // owner-only permissions; nothing is left behind on failure. File-system failures throw FileSystemError.
+    QCoro::Task<> download(QString path, QUrl destination, std::stop_token stop = {}) const;
+
 private:
+    // For stream() and download(): a GET built like every request but with its own Accept header,
+    // and sending it on this client's manager (the caller owns the reply).
+    QNetworkRequest getRequest(const QString &path, const QByteArray &accept) const;
+    QNetworkReply *send(const QNetworkRequest &request) const;
+    std::chrono::milliseconds idleTimeout() const;
+
     struct Transport;
     QUrl m_origin;
     std::optional<NativeSession> m_credential;
