@@ -291,7 +291,7 @@ private slots:
             answer.dropAfterBytes(50'000);
         peer.enqueue(answer);
         const auto http = clientFor(peer);
-        const QUrl target(QString(destination).replace(u"%1", folder.path()));
+        const QUrl target(QString(destination).replace(QStringLiteral("%1"), folder.path()));
         QCOMPARE(outcomeOf(taskFailure(http->download("/api/native/export.ics", target))), outcome);
         QCOMPARE(peer.requests().size(), status ? 1 : 0);
         QCOMPARE(entriesOf(folder.path()), QStringList());
