@@ -1,7 +1,9 @@
 #include "server.h"
 
+#include "calendar_export.h"
 #include "calendar_service.h"
 #include "connections.h"
+#include "live_changes.h"
 #include "quick_add.h"
 #include "seed.h"
 #include "sign_in.h"
@@ -15,6 +17,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -193,6 +196,7 @@ struct DevServer::State {
     std::mutex lock; // one request at a time touches the store and the date services
     Store store;
     CalendarService calendar{store};
+    LiveChanges live;
     std::unique_ptr<httplib::Server> http;
     std::thread thread;
     int port = 0;
@@ -241,6 +245,9 @@ struct DevServer::State {
     void routes();
     void signInRoutes();
     void calendarRoutes();
+    void liveAndExportRoutes();
+    // Tells the open event streams that this saved event changed.
+    void announce(const SavedEvent &saved, bool created);
 
     using Handler = std::function<void(const httplib::Request &, httplib::Response &)>;
     using UserHandler = std::function<void(const StoredUser &, const httplib::Request &, httplib::Response &)>;
@@ -402,7 +409,9 @@ void DevServer::State::calendarRoutes()
         CalendarEvent event;
         if (!decode(body(req), event))
             return fail(res, 400, QStringLiteral("Send an event with all of its members."));
-        answerJson(res, savedJson(calendar.create(user, event)));
+        const SavedEvent saved = calendar.create(user, event);
+        announce(saved, true);
+        answerJson(res, savedJson(saved));
     }, true));
 
     http->Post(R"(/api/native/events/(-?\d{1,18}))",
@@ -410,7 +419,9 @@ void DevServer::State::calendarRoutes()
         CalendarEvent event;
         if (!decode(body(req), event))
             return fail(res, 400, QStringLiteral("Send an event with all of its members."));
-        answerJson(res, savedJson(calendar.update(user, std::stoll(req.matches[1].str()), event)));
+        const SavedEvent saved = calendar.update(user, std::stoll(req.matches[1].str()), event);
+        announce(saved, false);
+        answerJson(res, savedJson(saved));
     }, true));
 
     http->Post("/api/native/quick/parse", signedIn([this](const StoredUser &user, const httplib::Request &req, httplib::Response &res) {
@@ -429,7 +440,9 @@ void DevServer::State::calendarRoutes()
         QuickDraft draft;
         if (!decode(body(req), draft))
             return fail(res, 400, QStringLiteral("Send a draft with all of its members."));
-        answerJson(res, savedJson(calendar.saveQuick(user, draft)));
+        const SavedEvent saved = calendar.saveQuick(user, draft);
+        announce(saved, true);
+        answerJson(res, savedJson(saved));
     }, true));
 
     // The web page of one event, opened from the app's details sheet.
@@ -492,6 +505,68 @@ void DevServer::State::routes()
     });
     signInRoutes();
     calendarRoutes();
+    liveAndExportRoutes();
+}
+
+void DevServer::State::announce(const SavedEvent &saved, bool created)
+{
+    if (const auto event = store.event(saved.id))
+        live.publish(event->calendarId, saved.id, created);
+}
+
+void DevServer::State::liveAndExportRoutes()
+{
+    // Server-sent events for the signed-in person: a "data:" line, and the empty line that ends the
+    // event, for each event created or updated in a calendar they can see, whoever saved it; and a
+    // comment line whenever nothing was sent for a heartbeat, so that clients waiting for data (30 s
+    // in the app) keep the stream. The stream ends when the session does or the server stops.
+    http->Get("/api/native/stream", signedIn([this](const StoredUser &user, const httplib::Request &req, httplib::Response &res) {
+        const QString tokenHash = signin::tokenHash(*sessionToken(req));
+        auto seen = std::make_shared<quint64>(live.latest());
+        res.set_chunked_content_provider("text/event-stream", [this, userId = user.id, tokenHash, seen](std::size_t, httplib::DataSink &sink) {
+            const auto deadline = std::chrono::steady_clock::now() + options.liveHeartbeat;
+            for (;;) {
+                const std::vector<LiveChanges::Change> changes = live.after(*seen, deadline);
+                if (live.stopping())
+                    return false;
+                std::string text;
+                {
+                    std::lock_guard guard(lock);
+                    if (!store.sessionUser(tokenHash, now()))
+                        return false;
+                    std::vector<qint64> visible;
+                    for (const StoredCalendar &calendar : store.calendars(userId))
+                        visible.push_back(calendar.id);
+                    for (const LiveChanges::Change &change : changes) {
+                        if (std::find(visible.begin(), visible.end(), change.calendarId) == visible.end())
+                            continue;
+                        text += "data: {\"calendar_id\":" + std::to_string(change.calendarId) + ",\"event_id\":"
+                                + std::to_string(change.eventId) + ",\"change\":\""
+                                + (change.created ? "created" : "updated") + "\"}\n\n";
+                    }
+                }
+                if (!changes.empty())
+                    *seen = changes.back().sequence;
+                if (!text.empty())
+                    return sink.write(text.data(), text.size());
+                if (std::chrono::steady_clock::now() >= deadline) {
+                    static const std::string comment = ": waiting for changes\n";
+                    return sink.write(comment.data(), comment.size());
+                }
+            }
+        });
+    }, false));
+
+    // The person's calendars as one iCalendar file (see exportCalendars).
+    http->Get("/api/native/export.ics", signedIn([this](const StoredUser &user, const httplib::Request &, httplib::Response &res) {
+        const std::vector<StoredCalendar> calendars = store.calendars(user.id);
+        std::vector<qint64> ids;
+        for (const StoredCalendar &calendar : calendars)
+            ids.push_back(calendar.id);
+        const QByteArray text = exportCalendars(calendars, store.events(ids), options.now());
+        res.set_header("Content-Disposition", "attachment; filename=\"calendar.ics\"");
+        res.set_content(text.constData(), std::size_t(text.size()), "text/calendar; charset=utf-8");
+    }, false));
 }
 
 DevServer::DevServer(ServerOptions options) : m_state(std::make_unique<State>(std::move(options)))
@@ -537,6 +612,7 @@ void DevServer::start()
 
 void DevServer::stop()
 {
+    m_state->live.stop(); // open event streams end at once instead of at their next heartbeat
     if (m_state->http)
         m_state->http->stop();
     if (m_state->thread.joinable())

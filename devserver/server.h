@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 
@@ -15,6 +16,7 @@ struct ServerOptions {
     QString tlsKey;
     qint64 sessionLifetimeSeconds = 30 * 24 * 3600;
     int seedEvents = 0; // generated events added to the current month's grid at start (see seedBusyMonth)
+    std::chrono::milliseconds liveHeartbeat{15'000}; // the longest an event stream stays silent
     std::function<Instant()> now = instantNow;
 };
 

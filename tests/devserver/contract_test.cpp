@@ -5,6 +5,7 @@
 #include "server.h"
 
 #include <httplib.h>
+#include <libical/ical.h>
 
 #include <QCryptographicHash>
 #include <QElapsedTimer>
@@ -13,6 +14,7 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <atomic>
@@ -133,23 +135,23 @@ class ContractTest : public QObject {
         return result ? result->status : 0;
     }
 
-    void signIn()
+    void signIn(const QString &user = QStringLiteral("1"))
     {
         m_session.reset();
         const QString id = startSignIn();
-        submit(pageOf(m_server->port(), id), QStringLiteral("approve"), QStringLiteral("1"));
+        submit(pageOf(m_server->port(), id), QStringLiteral("approve"), user);
         NativeSession session;
         QVERIFY(decode(exchange(id).body, session));
         m_session = session;
     }
 
-    void startServer(int seedEvents)
+    void startServer(int seedEvents, std::chrono::milliseconds liveHeartbeat = std::chrono::seconds(15))
     {
         const Instant base = *dates::parseLocal(u"2025-03-20T10:00", false, madrid);
         m_secondsLater = 0;
         m_server.reset();
         m_server = std::make_unique<DevServer>(ServerOptions{.port = 0, .sessionLifetimeSeconds = 3600, .seedEvents = seedEvents,
-                                                             .now = [this, base] {
+                                                             .liveHeartbeat = liveHeartbeat, .now = [this, base] {
             return base + std::chrono::seconds(m_secondsLater.load());
         }});
         m_server->start();
@@ -511,6 +513,93 @@ private slots:
         signIn();
         m_secondsLater = 3600;
         QCOMPARE(call("GET", QStringLiteral("/api/native/events?from=2025-03-01&to=2025-03-02&zone=UTC")).status, 401);
+    }
+
+    // Saves by anyone in a calendar the person sees arrive as one event each; saves elsewhere do not;
+    // a quiet stream sends a comment line within its heartbeat.
+    void liveStreamAnnouncesChangesToTheirCalendars()
+    {
+        startServer(0, std::chrono::milliseconds(300));
+        signIn(QStringLiteral("4")); // Dev does not see Travel (3)
+        const NativeHTTP viewer(QUrl(m_server->origin()), m_session);
+        signIn(QStringLiteral("1"));
+        const NativeHTTP writer(QUrl(m_server->origin()), m_session);
+        qint64 teamEvent = 0;
+        const auto saves = [&]() -> QCoro::Task<> {
+            CalendarEvent event = breakfast();
+            for (qint64 calendar : {3, 1}) {
+                event.calendar_id = calendar;
+                teamEvent = (co_await writer.request<SavedEvent>(QStringLiteral("/api/native/events"), "POST", encode(event))).id;
+            }
+            event.id = teamEvent;
+            event.title = QStringLiteral("Brunch");
+            co_await writer.request<SavedEvent>(QStringLiteral("/api/native/events/%1").arg(teamEvent), "POST", encode(event));
+        };
+        QStringList events;
+        int comments = 0;
+        std::stop_source stop;
+        const std::exception_ptr ended = taskFailure(viewer.stream(
+            QStringLiteral("/api/native/stream"), saves,
+            [&](QString line) -> QCoro::Task<> {
+                if (line.startsWith(u':'))
+                    ++comments;
+                else
+                    events << line;
+                if (events.size() == 4 && comments > 0)
+                    stop.request_stop();
+                co_return;
+            },
+            stop.get_token()));
+        QVERIFY(ended);
+        QCOMPARE(describeError(ended), CancellationError().description());
+        const QString data = QStringLiteral(R"(data: {"calendar_id":1,"event_id":%1,"change":"%2"})");
+        QCOMPARE(events, (QStringList{data.arg(teamEvent).arg("created"), "", data.arg(teamEvent).arg("updated"), ""}));
+    }
+
+    // The export holds every event the person sees, once, at its own wall time and zone.
+    void exportIsICalendarInTheEventsZones()
+    {
+        signIn(QStringLiteral("4"));
+        fetch<SavedEvent>("POST", QStringLiteral("/api/native/events"), encode(breakfast()));
+        QTemporaryDir folder;
+        const QString file = folder.filePath(QStringLiteral("calendar.ics"));
+        runTask(NativeHTTP(QUrl(m_server->origin()), m_session)
+                    .download(QStringLiteral("/api/native/export.ics"), QUrl::fromLocalFile(file)));
+        QFile saved(file);
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        std::unique_ptr<icalcomponent, decltype(&icalcomponent_free)> calendar(
+            icalparser_parse_string(saved.readAll().constData()), icalcomponent_free);
+        QVERIFY(calendar);
+        std::map<qint64, icalcomponent *> exported;
+        for (icalcomponent *e = icalcomponent_get_first_component(calendar.get(), ICAL_VEVENT_COMPONENT); e;
+             e = icalcomponent_get_next_component(calendar.get(), ICAL_VEVENT_COMPONENT)) {
+            QVERIFY(QByteArray(icalcomponent_get_summary(e)) != "Flight MAD → JFK"); // Travel
+            exported[QByteArray(icalcomponent_get_uid(e)).split('@').front().toLongLong()] = e;
+        }
+        const QList<CalendarEvent> month = eventsIn(QStringLiteral("2025-02-24"), QStringLiteral("2025-04-07"));
+        QVERIFY(month.size() > 10);
+        for (const CalendarEvent &listed : month) {
+            icalcomponent *e = exported[listed.id];
+            QVERIFY2(e, qPrintable(listed.title));
+            QCOMPARE(QString::fromUtf8(icalcomponent_get_summary(e)), listed.title);
+            QCOMPARE(icalcomponent_get_first_property(e, ICAL_RRULE_PROPERTY) != nullptr, listed.recurring);
+            if (listed.recurring)
+                continue; // listed as this month's occurrences; the export holds the first one
+            icalproperty *dtstart = icalcomponent_get_first_property(e, ICAL_DTSTART_PROPERTY);
+            const icaltimetype start = icalproperty_get_dtstart(dtstart);
+            QCOMPARE(bool(start.is_date), listed.all_day);
+            if (listed.all_day) {
+                QCOMPARE(QString::asprintf("%04d-%02d-%02d", start.year, start.month, start.day), listed.day_start);
+                continue;
+            }
+            // Placed by the file's own VTIMEZONE, the wall time is the listed instant.
+            icalparameter *tzid = icalproperty_get_first_parameter(dtstart, ICAL_TZID_PARAMETER);
+            QCOMPARE(QString::fromUtf8(tzid ? icalparameter_get_tzid(tzid) : "UTC"), listed.tz);
+            icaltimezone *zone = tzid ? icalcomponent_get_timezone(calendar.get(), icalparameter_get_tzid(tzid))
+                                      : icaltimezone_get_utc_timezone();
+            QVERIFY(zone);
+            QCOMPARE(qint64(icaltime_as_timet_with_zone(start, zone)), listed.start);
+        }
     }
 };
 
