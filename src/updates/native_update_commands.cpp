@@ -4,6 +4,7 @@
 #include <QDesktopServices>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTextDocument>
 
 NativeUpdateCommands::NativeUpdateCommands(NativeUpdater &updater, QObject *parent)
     : QObject(parent), m_updater(updater),
@@ -43,24 +44,31 @@ QMessageBox *NativeUpdateCommands::resultDialog(const NativeUpdateResult &result
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowTitle(tr("Software Update"));
     box->setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
+    // The version and an error's description come from outside and are never read as markup: the
+    // main text is plain, and the informative text (whose label takes no format of its own) is
+    // escaped.
+    box->setTextFormat(Qt::PlainText);
+    const auto setDetails = [box](const QString &text) {
+        box->setInformativeText(Qt::convertFromPlainText(text, Qt::WhiteSpaceNormal));
+    };
     switch (result.kind) {
     case NativeUpdateResult::Kind::Available:
         box->setIcon(QMessageBox::Information);
         box->setText(tr("Teodal Calendar %1 is available.").arg(result.version));
-        box->setInformativeText(tr("You have version %1. Install the new version with your system\u2019s "
+        setDetails(tr("You have version %1. Install the new version with your system\u2019s "
                                    "package manager.")
                                     .arg(result.currentVersion));
         break;
     case NativeUpdateResult::Kind::UpToDate:
         box->setIcon(QMessageBox::Information);
         box->setText(tr("You\u2019re up to date."));
-        box->setInformativeText(
+        setDetails(
             tr("Teodal Calendar %1 is the newest version available.").arg(result.currentVersion));
         break;
     case NativeUpdateResult::Kind::Failed:
         box->setIcon(QMessageBox::Warning);
         box->setText(tr("Couldn\u2019t check for updates."));
-        box->setInformativeText(result.error);
+        setDetails(result.error);
         break;
     }
     box->setStandardButtons(QMessageBox::Ok);
