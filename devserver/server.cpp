@@ -76,8 +76,8 @@ bool acceptsGzip(const httplib::Request &req)
     return gzip.value_or(any.value_or(false));
 }
 
-// gzip at zlib's fastest level: the events answer of a busy month (3.5 MB of repetitive JSON)
-// shrinks about 25 times in some 20 ms, where higher levels gain little more at several times the cost.
+// gzip at zlib's fastest level: the events answer of a busy month (3.7 MB of repetitive JSON)
+// shrinks 26 times in about 30 ms; the default level saves a fifth more in about 50 ms.
 std::optional<std::string> gzipped(const std::string &data)
 {
     z_stream stream{};
@@ -96,8 +96,8 @@ std::optional<std::string> gzipped(const std::string &data)
 
 // Sends the answer's body as the server chooses: gzip for a client that accepts it, else as it is.
 // The library would otherwise compress every body itself by the client's first choice, which for
-// most clients is brotli at its slowest setting: about 7 s of CPU for the busy month's events. A
-// body handed over as a sized provider goes out untouched.
+// most clients is brotli at its slowest setting: 7 to 14 s of CPU for the 3.7 MB events answer of
+// a month with 10,000 events. A body handed over as a sized provider goes out untouched.
 void finishBody(const httplib::Request &req, httplib::Response &res)
 {
     if (res.body.empty())
