@@ -219,6 +219,20 @@ private slots:
         QCOMPARE(offersNotes, !notes.isEmpty());
     }
 
+    // An updater that goes away mid-check lets go of the connection and announces nothing.
+    void destroyedWhileChecking()
+    {
+        Rig rig;
+        rig.peer.route("GET", "/feed", PeerAnswer::never());
+        auto updater = std::make_unique<NativeUpdater>(rig.options());
+        connect(updater.get(), &NativeUpdater::announced, this, [] { QFAIL("announced after it was gone"); });
+        updater->checkForUpdates();
+        QVERIFY(rig.peer.waitForRequests(1));
+        updater.reset();
+        QVERIFY(rig.peer.waitForAllClosed());
+        QTest::qWait(50);
+    }
+
     // A description from outside is shown as written, never read as markup.
     void dialogShowsTextAsWritten()
     {
