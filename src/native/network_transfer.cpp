@@ -7,7 +7,10 @@
 
 namespace {
 
-constexpr qint64 readChunkBytes = 64 * 1024; // Qt's read buffer: the most held beyond our own body
+// Qt's read buffer: the most held beyond our own body. Each time it fills, Qt's network thread waits
+// for this thread to empty it; at 64 KiB the hand-overs of a 4 MiB answer took about half as long
+// as decoding it.
+constexpr qint64 readChunkBytes = 256 * 1024;
 
 // Errors that Qt derives from a complete answer's status; every other error is a transport failure.
 bool comesFromStatus(QNetworkReply::NetworkError error)
@@ -64,7 +67,10 @@ NetworkTransfer::NetworkTransfer(QNetworkReply *reply, qint64 maxBytes, NativeTi
         m_idle->start();
         readAvailable();
     });
-    QObject::connect(reply, &QNetworkReply::metaDataChanged, m_context.get(), activity);
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, m_context.get(), [this] {
+        m_idle->start();
+        reserveAnnounced();
+    });
     QObject::connect(reply, &QNetworkReply::uploadProgress, m_context.get(), activity);
     QObject::connect(reply, &QNetworkReply::finished, m_context.get(), [this] { onFinished(); });
 
@@ -110,7 +116,24 @@ void NetworkTransfer::readAvailable()
         end(Ending::TooLarge);
         return;
     }
-    m_data += m_reply->read(available);
+    // Read straight into the body: no piece is copied twice.
+    const qsizetype held = m_data.size();
+    m_data.resize(held + available);
+    const qint64 read = m_reply->read(m_data.data() + held, available);
+    m_data.resize(held + std::max<qint64>(read, 0));
+}
+
+// Room for the whole body at once when its length is announced and within the limit, so a large
+// answer is not copied again each time the buffer grows. A body that then differs in length is
+// still read and checked as without the announcement.
+void NetworkTransfer::reserveAnnounced()
+{
+    if (!m_reply || !m_data.isEmpty())
+        return;
+    bool known = false;
+    const qint64 length = m_reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
+    if (known && length > 0 && length <= m_maxBytes)
+        m_data.reserve(length);
 }
 
 void NetworkTransfer::end(Ending ending)

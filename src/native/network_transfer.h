@@ -41,6 +41,7 @@ public:
 private:
     enum class Ending { None, Stopped, TimedOut, TooLarge };
     void readAvailable();
+    void reserveAnnounced();
     bool bodyIsComplete() const;
     void end(Ending ending);
     void onFinished();

@@ -227,7 +227,7 @@ private slots:
             int bodyBytes, chunkBytes;
         } rows[] = {
             {1000, 1000, 0}, {1000, 1001, 0}, {10, 11, 1},       // exact, one byte over, one over trickled
-            {200'000, 200'001, 50'000}, {300'000, 300'000, 0}, // past Qt's own read buffer
+            {600'000, 600'001, 150'000}, {700'000, 700'000, 0}, // past Qt's own read buffer
         };
         for (const auto &[maxBytes, bodyBytes, chunkBytes] : rows) {
             peer.enqueue(PeerAnswer(200).withBody(QByteArray(bodyBytes, 'x')).inChunks(chunkBytes, 1ms));
