@@ -52,6 +52,7 @@ private slots:
     void savedEvent_data();
     void savedEvent();
     void survivesHostileInput();
+    void repeatedTextsKeepTheirValues();
     void occurs_data();
     void occurs();
 };
@@ -150,9 +151,14 @@ void RecordsTest::savedEvent_data()
     add("unknown escape", R"({"id":5,"x":"\a"})", std::nullopt);
     add("byte-order mark", "\xEF\xBB\xBF{\"id\":5}", std::nullopt);
     add("escaped byte beyond UTF-8", "{\"id\":5,\"x\":\"\\\xE9\"}", std::nullopt);
-    for (const char *text : {R"({"warning":"x"})", R"({"id":null})", R"({"id":5,"warning":1.5})", R"({"id":1.5})",
-                             R"({"id":1.0})", R"({"id":1e3})", R"({"id":1.})", R"({"id":017})",
-                             R"({"id":+1})", R"({"id":9223372036854775808})", R"({"id":-9223372036854775809})",
+    add("JSON white space", " \t\r\n{ \"id\" :\n5 , \"warning\" : null }\r\n", 5);
+    add("escaped member name", R"({"\u0069d":5})", 5);
+    add("repeated member: the last counts", R"({"id":1.5,"id":5,"warning":"a","warning":null})", 5);
+    add("repeated member: the last is wrong", R"({"id":5,"id":"5"})", std::nullopt);
+    for (const char *text : {"\f{\"id\":5}", R"({"id":5} {})", R"([{"id":5}])", R"({"warning":"x"})",
+                             R"({"id":null})", R"({"id":5,"warning":1.5})", R"({"id":1.5})", R"({"id":1.0})",
+                             R"({"id":1e3})", R"({"id":1.})", R"({"id":017})", R"({"id":+1})",
+                             R"({"id":9223372036854775808})", R"({"id":-9223372036854775809})",
                              R"({"id":123456789012345678901234567890})"})
         add(text, text, std::nullopt);
 }
@@ -177,6 +183,8 @@ void RecordsTest::survivesHostileInput()
     while (padded.size() < 4 * 1024 * 1024 - 16)
         padded += "1.25,-7,\"\\\"9\",";
     QVERIFY(decodes<SavedEvent>(padded + "0]}"));
+    for (qsizetype size = 0; size <= events.lastIndexOf('}'); ++size) // every cut ends inside the object
+        QVERIFY(!decodes<CalendarEvents>(events.left(size)));
 
     // Random damage never crashes, and whatever still decodes encodes back to itself.
     QRandomGenerator random(20250330);
@@ -193,6 +201,27 @@ void RecordsTest::survivesHostileInput()
             QVERIFY(decode(encode(event), again) && again == event);
         }
     }
+}
+
+// Equal texts of one answer share storage; every event still gets its own values, whatever the
+// order in which texts repeat.
+void RecordsTest::repeatedTextsKeepTheirValues()
+{
+    QList<CalendarEvent> events;
+    QByteArrayList items;
+    for (int i = 0; i < 3000; ++i) {
+        CalendarEvent event;
+        event.id = i;
+        event.status = i % 2 ? QStringLiteral("confirmed") : QString();
+        event.tz = QStringLiteral("Zone/%1").arg(i % 7);
+        event.location = i % 5 ? QStringLiteral("Room %1").arg(i % 1500) : QStringLiteral("Caf\u00e9 \"%1\"").arg(i % 9);
+        event.start_local = QStringLiteral("2025-03-%1T10:00").arg(i % 28 + 1, 2, 10, QLatin1Char('0'));
+        events.append(event);
+        items.append(encode(event));
+    }
+    CalendarEvents decoded;
+    QVERIFY(decode("{\"events\":[" + items.join(',') + "]}", decoded));
+    QCOMPARE(decoded.events, events);
 }
 
 void RecordsTest::occurs_data()
