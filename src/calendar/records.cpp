@@ -5,6 +5,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QHashFunctions>
 #include <QUtf8StringView>
 #include <QVarLengthArray>
 
@@ -13,15 +14,16 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <vector>
 
 namespace {
 
 // Containers nested deeper than this are refused: answers nest three levels, and the bound keeps a
 // hostile answer from costing more than its length.
 constexpr int maxNesting = 1024;
-// Distinct texts one decode remembers for sharing; texts met after that are stored apart.
-constexpr std::size_t maxSharedTexts = 8192;
+// Slots of the table of shared texts: a few thousand events hold a few hundred distinct dates and
+// times, and a slot costs 40 bytes while one answer is decoded.
+constexpr std::size_t sharedTextSlots = 1024;
 // Only texts up to this length are shared: zones, statuses, names, places, dates and times.
 constexpr std::size_t maxSharedTextBytes = 64;
 
@@ -367,17 +369,19 @@ private:
         return out;
     }
 
-    // Texts that many events repeat (zones, statuses, calendar names, dates) share one copy.
+    // Texts that many events repeat (zones, statuses, calendar names, dates and times) share one
+    // copy. The texts met last are kept in a table of fixed size, each in the slot its hash picks:
+    // a lookup is one comparison, and a text that no other event repeats costs no more than a slot.
     QString sharedText(std::string_view raw, bool ascii)
     {
         if (raw.size() > maxSharedTextBytes)
             return text(raw, false, ascii);
-        if (const auto found = m_shared.find(raw); found != m_shared.end())
-            return found->second;
-        QString value = text(raw, false, ascii);
-        if (m_shared.size() < maxSharedTexts)
-            m_shared.emplace(raw, value);
-        return value;
+        if (m_shared.empty())
+            m_shared.resize(sharedTextSlots);
+        SharedText &slot = m_shared[qHashBits(raw.data(), raw.size()) % sharedTextSlots];
+        if (slot.raw != raw || slot.text.isNull())
+            slot = {raw, text(raw, false, ascii)};
+        return slot.text;
     }
 
     // A number by the JSON grammar. `integral`: it has no fraction or exponent and fits 64 bits;
@@ -490,7 +494,11 @@ private:
     const char *const m_end;
     int m_depth = 0;
     std::string m_name; // a member name whose escapes were resolved
-    std::unordered_map<std::string_view, QString> m_shared;
+    struct SharedText {
+        std::string_view raw;
+        QString text;
+    };
+    std::vector<SharedText> m_shared;
 };
 
 template<>
