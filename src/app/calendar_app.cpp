@@ -1,8 +1,10 @@
 #include "calendar_app.h"
 
+#include "calendar_menu_view.h"
 #include "calendar_model.h"
+#include "calendar_settings_view.h"
+#include "calendar_tray.h"
 #include "calendar_workspace.h"
-#include "event_details_dialog.h"
 #include "clock.h"
 #include "native_session.h"
 #include "native_sign_in_view.h"
@@ -11,7 +13,12 @@
 
 #include <QCoreApplication>
 #include <QGuiApplication>
+#include <QApplication>
 #include <QMainWindow>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPainter>
+#include <QSystemTrayIcon>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -26,6 +33,34 @@ constexpr std::chrono::milliseconds zoneWatchDelay(500);
 // How long the stored session may take before the window says it is being read: a store that
 // answers at once shows the calendar without a flash of the sign-in view in between.
 constexpr std::chrono::milliseconds restoreGrace(1000);
+
+constexpr QSize signedOutPanel(380, 480);
+
+QPalette tinted(QPalette palette)
+{
+    palette.setColor(QPalette::Highlight, accent);
+    palette.setColor(QPalette::Link, accent);
+    return palette;
+}
+
+// The desktop theme's calendar icon, or a plain page in the accent colour where the theme has none.
+QIcon calendarIcon()
+{
+    const QIcon themed = QIcon::fromTheme(QStringLiteral("x-office-calendar"));
+    if (!themed.isNull())
+        return themed;
+    QPixmap page(64, 64);
+    page.fill(Qt::transparent);
+    QPainter painter(&page);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(Qt::white);
+    painter.drawRoundedRect(QRectF(6, 8, 52, 50), 8, 8);
+    painter.setBrush(accent);
+    painter.drawRoundedRect(QRectF(6, 8, 52, 16), 8, 8);
+    painter.drawRect(QRectF(6, 16, 52, 8));
+    return QIcon(page);
+}
 
 CalendarModel *freshModel(Preferences &preferences, QObject *parent)
 {
@@ -50,6 +85,8 @@ CalendarApp::CalendarApp(Services services, QObject *parent) : QObject(parent), 
 
 CalendarApp::~CalendarApp()
 {
+    m_tray.reset();
+    delete m_settings;
     m_window.reset();
     delete m_model;
 }
@@ -94,14 +131,12 @@ QMainWindow *CalendarApp::window()
         auto *frame = new QWidget;
         frame->setObjectName(QStringLiteral("content"));
         frame->setMinimumSize(minimumContent);
-        QPalette tinted = frame->palette();
-        tinted.setColor(QPalette::Highlight, accent);
-        tinted.setColor(QPalette::Link, accent);
-        frame->setPalette(tinted);
+        frame->setPalette(tinted(frame->palette()));
         auto *layout = new QVBoxLayout(frame);
         layout->setContentsMargins(0, 0, 0, 0);
         m_window->setCentralWidget(frame);
 
+        buildMenu();
         connect(&connection, &NativeConnection::clientChanged, this, &CalendarApp::showContent);
         connect(&connection, &NativeConnection::restoringChanged, this, &CalendarApp::showContent);
         showContent();
@@ -113,7 +148,11 @@ void CalendarApp::show()
 {
     window()->show();
     // Not needed to draw the first screen, so not paid for before it.
-    QTimer::singleShot(zoneWatchDelay, this, [this] { zoneWatcher(); });
+    QTimer::singleShot(zoneWatchDelay, this, [this] {
+        zoneWatcher();
+        followMenuBarPreference();
+        connect(m_services.preferences.get(), &Preferences::changed, this, &CalendarApp::followMenuBarPreference);
+    });
 }
 
 SystemTimeZoneWatcher &CalendarApp::zoneWatcher()
@@ -124,9 +163,92 @@ SystemTimeZoneWatcher &CalendarApp::zoneWatcher()
         connect(m_zoneWatcher, &SystemTimeZoneWatcher::changed, this, [this] {
             if (auto *workspace = qobject_cast<CalendarWorkspace *>(m_content.data()))
                 workspace->reload();
+            if (QWidget *panel = m_tray ? m_tray->panel() : nullptr)
+                if (auto *calendar = panel->findChild<CalendarMenuView *>())
+                    calendar->reload();
         });
     }
     return *m_zoneWatcher;
+}
+
+void CalendarApp::buildMenu()
+{
+    QMenu *menu = m_window->menuBar()->addMenu(tr("&Calendar"));
+    menu->addAction(tr("About Teodal Calendar"), this, [this] {
+        QMessageBox::about(m_window.get(), tr("About Teodal Calendar"),
+                           tr("Teodal Calendar %1\nA calendar for your team's calendar server.")
+                               .arg(QCoreApplication::applicationVersion()));
+    });
+    menu->addSeparator();
+    QAction *settings = menu->addAction(tr("Settings…"), this, &CalendarApp::openSettings);
+    settings->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
+    menu->addSeparator();
+    QAction *quit = menu->addAction(tr("Quit"), this, &CalendarApp::quit);
+    quit->setShortcut(QKeySequence::Quit);
+}
+
+void CalendarApp::followMenuBarPreference()
+{
+    const bool wanted = m_services.preferences->showMenuBar() && QSystemTrayIcon::isSystemTrayAvailable();
+    if (wanted && !m_tray) {
+        m_tray = std::make_unique<CalendarTray>(
+            calendarIcon(), CalendarTray::Actions{[this] { return makePanel(); }, [this] { openCalendar(); },
+                                                  [this] { openSettings(); }, [this] { quit(); }});
+    } else if (!wanted && m_tray) {
+        m_tray.reset();
+    }
+    // With the calendar in the tray, closing the window keeps the app running there.
+    QApplication::setQuitOnLastWindowClosed(!m_tray);
+}
+
+QWidget *CalendarApp::makePanel()
+{
+    const NativeClient client = connection().client();
+    if (!client) {
+        auto *signIn = new NativeSignInView(productName, windowId, connection(), m_services.openUrl);
+        signIn->setFixedSize(signedOutPanel);
+        return signIn;
+    }
+    auto *calendar = new CalendarMenuView(*m_model, client, *m_services.preferences);
+    calendar->setPalette(tinted(calendar->palette()));
+    const auto thenClose = [this](void (CalendarApp::*action)()) {
+        return [this, action] {
+            (this->*action)();
+            if (m_tray)
+                m_tray->closePanel();
+        };
+    };
+    connect(calendar, &CalendarMenuView::openCalendarRequested, this, thenClose(&CalendarApp::openCalendar));
+    connect(calendar, &CalendarMenuView::settingsRequested, this, thenClose(&CalendarApp::openSettings));
+    connect(calendar, &CalendarMenuView::quitRequested, this, &CalendarApp::quit);
+    return calendar;
+}
+
+void CalendarApp::openCalendar()
+{
+    QMainWindow *main = window();
+    main->show();
+    main->raise();
+    main->activateWindow();
+}
+
+void CalendarApp::openSettings()
+{
+    if (!m_settings) {
+        auto *settings = new CalendarSettingsView(*m_services.preferences);
+        settings->setAttribute(Qt::WA_DeleteOnClose);
+        m_settings = settings;
+    }
+    m_settings->show();
+    m_settings->raise();
+    m_settings->activateWindow();
+}
+
+void CalendarApp::quit()
+{
+    if (m_tray)
+        m_tray->closePanel();
+    QCoreApplication::quit();
 }
 
 void CalendarApp::signOut()

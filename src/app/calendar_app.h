@@ -8,13 +8,14 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QWidget>
 
 #include <memory>
 
 class CalendarModel;
+class CalendarTray;
 class QMainWindow;
 class SystemTimeZoneWatcher;
-class QWidget;
 
 // The application: owns the preferences, the connection and the calendar model for the life of the
 // process and shows the main window, whose content is the calendar while the connection has a
@@ -55,6 +56,16 @@ public:
     // screen is up, so a change is seen whichever view is shown.
     SystemTimeZoneWatcher &zoneWatcher();
 
+    // The calendar in the system tray while "calendar.showMenuBar" is on and the desktop has a
+    // tray; created with the zone watcher, after the first screen. Null otherwise.
+    CalendarTray *tray() const { return m_tray.get(); }
+    // Brings the main window to the front.
+    void openCalendar();
+    // The settings window; one at a time, raised when already open.
+    void openSettings();
+    QWidget *settingsWindow() const { return m_settings; }
+    void quit();
+
 signals:
     // model() is a new object; views of the old one are being replaced.
     void modelChanged();
@@ -63,6 +74,9 @@ private:
     enum class Content { None, Restoring, SignIn, Workspace };
 
     void showContent();
+    void buildMenu();
+    void followMenuBarPreference();
+    QWidget *makePanel();
     void replaceContent(QWidget *content, Content kind);
 
     Services m_services;
@@ -74,4 +88,6 @@ private:
     bool m_restoreGraceOver = false; // the stored session took long enough to say so
     NativeClient m_shownClient;
     SystemTimeZoneWatcher *m_zoneWatcher = nullptr;
+    std::unique_ptr<CalendarTray> m_tray;
+    QPointer<QWidget> m_settings;
 };

@@ -233,7 +233,7 @@ CalendarAgendaList::CalendarAgendaList(QWidget *parent)
     connect(this, &QListView::clicked, this, &CalendarAgendaList::choose);
 }
 
-void CalendarAgendaList::show(const CalendarModel &model, const QList<CalendarEvent> &events)
+void CalendarAgendaList::showEvents(const CalendarModel &model, const QList<CalendarEvent> &events)
 {
     const QModelIndex focused = currentIndex();
     const QString identity = focused.isValid() ? m_model->rows().at(focused.row()).event.identity() : QString();

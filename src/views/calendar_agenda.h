@@ -68,7 +68,7 @@ public:
 
     CalendarAgendaModel *agendaModel() const { return m_model; }
     // Shows the day's events, keeping the focused event focused when it is still there.
-    void show(const CalendarModel &model, const QList<CalendarEvent> &events);
+    void showEvents(const CalendarModel &model, const QList<CalendarEvent> &events);
 
 signals:
     void eventChosen(const CalendarEvent &event);

@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QSignalBlocker>
+#include <QSystemTrayIcon>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -34,7 +35,20 @@ CalendarSettingsView::CalendarSettingsView(Preferences &preferences, QWidget *pa
     m_showMenuBar = new QCheckBox(tr("Show calendar in menu bar"), trayBox);
     m_showMenuBar->setObjectName(QStringLiteral("showMenuBar"));
     connect(m_showMenuBar, &QCheckBox::toggled, &m_preferences, &Preferences::setShowMenuBar);
-    (new QVBoxLayout(trayBox))->addWidget(m_showMenuBar);
+    auto *trayRows = new QVBoxLayout(trayBox);
+    trayRows->addWidget(m_showMenuBar);
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+        // The preference is kept for a desktop that has a tray; say why nothing shows here.
+        auto *noTray = new QLabel(tr("This desktop has no system tray, so the calendar cannot be shown there."),
+                                  trayBox);
+        noTray->setObjectName(QStringLiteral("noTray"));
+        noTray->setWordWrap(true);
+        noTray->setFont(calendarStyle::footnoteFont(noTray->font()));
+        QPalette dimmed = noTray->palette();
+        dimmed.setColor(QPalette::WindowText, calendarStyle::secondaryText(dimmed));
+        noTray->setPalette(dimmed);
+        trayRows->addWidget(noTray);
+    }
 
     auto *zoneBox = new QGroupBox(this);
     auto *zoneRows = new QFormLayout(zoneBox);

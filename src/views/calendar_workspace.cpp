@@ -428,7 +428,7 @@ void CalendarWorkspace::rebuildAgenda()
     const QList<CalendarEvent> events = m_model.dayEvents(m_model.date());
     m_noEvents->setVisible(events.isEmpty());
     m_agendaList->setVisible(!events.isEmpty());
-    m_agendaList->show(m_model, events);
+    m_agendaList->showEvents(m_model, events);
 }
 
 CalendarAgendaList *CalendarWorkspace::agendaList() const

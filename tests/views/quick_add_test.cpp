@@ -1,4 +1,5 @@
 #include "calendar_model.h"
+#include "calendar_menu_view.h"
 #include "calendar_settings_view.h"
 #include "calendar_workspace.h"
 #include "dates.h"
@@ -217,6 +218,43 @@ private slots:
 
         QTest::mouseClick(workspace.findChild<QPushButton *>("settings"), Qt::LeftButton);
         QVERIFY(workspace.settingsSheet() && workspace.settingsSheet()->findChild<CalendarSettingsView *>());
+    }
+
+    void trayPanel()
+    {
+        Rig rig;
+        rig.view.hide();
+        rig.peer.reset();
+        rig.peer.route("GET", "/api/native/session",
+                       PeerAnswer::json(200, R"({"week_start":1,"zone":"UTC","default_calendar_id":1,"calendars":[)"
+                                             R"({"id":1,"name":"Team","hue":0,"writable":true}]})"));
+        rig.peer.route("GET", "/api/native/events", PeerAnswer::json(200, R"({"events":[]})").inChunks(8, 100ms));
+        CalendarMenuView panel(rig.model, rig.client, rig.preferences);
+        const auto visible = [&](const char *name) { return panel.findChild<QWidget *>(name)->isVisible(); };
+        panel.show(); // every showing loads
+        QCOMPARE(panel.size(), QSize(380, 640));
+        QTRY_VERIFY(rig.model.loading() && !rig.model.calendars().isEmpty());
+        QVERIFY(visible("menuLoading") && !visible("menuNoEvents"));
+        QTRY_VERIFY(!rig.model.loading());
+        QVERIFY(!visible("menuLoading") && visible("menuNoEvents"));
+
+        auto *title = panel.findChild<QLabel *>("menuTitle");
+        QCOMPARE(title->text(), QStringLiteral("All calendars"));
+        rig.model.setSelectedCalendar(1);
+        QCOMPARE(title->text(), QStringLiteral("Team"));
+
+        auto *quickAdd = panel.findChild<QuickAddView *>();
+        QCOMPARE(quickAdd->height(), CalendarMenuView::quietQuickAddHeight);
+        rig.model.setQuickText(QStringLiteral("L"));
+        QCOMPARE(quickAdd->height(), CalendarMenuView::busyQuickAddHeight);
+
+        rig.peer.reset();
+        rig.peer.route("GET", "/api/native/session", PeerAnswer::json(500, "{}"));
+        panel.reload();
+        QTRY_VERIFY(visible("menuError"));
+        QVERIFY(!visible("menuNoEvents"));
+        QTest::mouseClick(panel.findChild<QPushButton *>("menuTryAgain"), Qt::LeftButton);
+        QVERIFY(rig.model.loading());
     }
 
     void settingsFollowThePreferences()
