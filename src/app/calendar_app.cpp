@@ -5,6 +5,8 @@
 #include "calendar_settings_view.h"
 #include "calendar_tray.h"
 #include "calendar_workspace.h"
+#include "native_update_commands.h"
+#include "native_updater.h"
 #include "clock.h"
 #include "native_session.h"
 #include "native_sign_in_view.h"
@@ -76,8 +78,10 @@ void CalendarApp::describeApplication()
     QGuiApplication::setDesktopFileName(QStringLiteral(TEODAL_APPLICATION_ID));
 }
 
-CalendarApp::CalendarApp(Services services, QObject *parent) : QObject(parent), m_services(std::move(services))
+CalendarApp::CalendarApp(Services services, QObject *parent)
+    : QObject(parent), m_services(std::move(services)), m_updater(std::make_unique<NativeUpdater>())
 {
+    m_updateCommands = new NativeUpdateCommands(*m_updater, this);
     if (!m_services.preferences)
         m_services.preferences = std::make_unique<Preferences>();
     m_model = freshModel(*m_services.preferences, this);
@@ -85,6 +89,7 @@ CalendarApp::CalendarApp(Services services, QObject *parent) : QObject(parent), 
 
 CalendarApp::~CalendarApp()
 {
+    delete m_updateCommands;
     m_tray.reset();
     delete m_settings;
     m_window.reset();
@@ -179,6 +184,8 @@ void CalendarApp::buildMenu()
                            tr("Teodal Calendar %1\nA calendar for your team's calendar server.")
                                .arg(QCoreApplication::applicationVersion()));
     });
+    menu->addActions(m_updateCommands->actions());
+    m_updateCommands->setDialogParent(m_window.get());
     menu->addSeparator();
     QAction *settings = menu->addAction(tr("Settings…"), this, &CalendarApp::openSettings);
     settings->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));

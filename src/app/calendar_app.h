@@ -14,6 +14,8 @@
 
 class CalendarModel;
 class CalendarTray;
+class NativeUpdateCommands;
+class NativeUpdater;
 class QMainWindow;
 class SystemTimeZoneWatcher;
 
@@ -80,6 +82,8 @@ private:
     void replaceContent(QWidget *content, Content kind);
 
     Services m_services;
+    std::unique_ptr<NativeUpdater> m_updater;
+    NativeUpdateCommands *m_updateCommands = nullptr;
     CalendarModel *m_model = nullptr;
     std::unique_ptr<NativeConnection> m_connection;
     std::unique_ptr<QMainWindow> m_window;
