@@ -5,7 +5,6 @@
 #include <QStringDecoder>
 
 #include <algorithm>
-#include <cstring>
 
 namespace {
 
@@ -18,23 +17,26 @@ qsizetype terminatorIn(QByteArrayView bytes)
 {
     const char *begin = bytes.data();
     const char *end = begin + bytes.size();
-    const auto *cr = static_cast<const char *>(std::memchr(begin, carriageReturn, size_t(bytes.size())));
-    const char *searchEnd = cr ? cr : end;
-    const auto *lf = static_cast<const char *>(std::memchr(begin, lineFeed, size_t(searchEnd - begin)));
-    return (lf ? lf : searchEnd) - begin;
+    return std::find_if(begin, end, [](char c) { return c == carriageReturn || c == lineFeed; }) - begin;
 }
 
 } // namespace
 
-QString NativeStreamLines::completeLine(bool carriageReturn)
+QString NativeStreamLines::completeLine(QByteArrayView bytes, bool carriageReturn)
 {
     m_afterCarriageReturn = carriageReturn;
-    // Stateless and keeping a leading byte-order mark: every line is judged on its own bytes, and
-    // only the first line loses its mark (below).
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
-    QString text = utf8(m_buffer);
-    if (utf8.hasError())
-        throw NativeClientError::liveInvalidText();
+    QString text;
+    if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return uchar(c) < 0x80; })) {
+        text = QString::fromLatin1(bytes); // ASCII, the usual case: valid as it is
+    } else {
+        // Stateless and keeping a leading byte-order mark: every line is judged on its own bytes, and
+        // only the first line loses its mark (below).
+        QStringDecoder utf8(QStringDecoder::Utf8,
+                            QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+        text = utf8(bytes);
+        if (utf8.hasError())
+            throw NativeClientError::liveInvalidText();
+    }
     if (std::exchange(m_atStart, false) && text.startsWith(byteOrderMark))
         text.remove(0, 1);
     m_buffer.clear();
@@ -48,7 +50,7 @@ std::optional<QString> NativeStreamLines::append(char byte)
     if (std::exchange(m_afterCarriageReturn, false) && byte == lineFeed)
         return std::nullopt;
     if (byte == carriageReturn || byte == lineFeed)
-        return completeLine(byte == carriageReturn);
+        return completeLine(m_buffer, byte == carriageReturn);
     if (m_buffer.size() >= m_maxLineBytes || m_eventBytes >= m_maxEventBytes)
         throw NativeClientError::liveTooLarge();
     m_buffer.append(byte);
@@ -69,15 +71,19 @@ std::optional<QString> NativeStreamLines::next(QByteArrayView &rest)
         const qint64 room = std::min(m_maxLineBytes - m_buffer.size(), m_maxEventBytes - m_eventBytes);
         if (content > room)
             throw NativeClientError::liveTooLarge();
-        m_buffer.append(rest.first(content));
         m_eventBytes += content;
         if (content == rest.size()) {
+            m_buffer.append(rest);
             rest = {};
             return std::nullopt;
         }
         const bool cr = rest[content] == carriageReturn;
+        const QByteArrayView line = rest.first(content);
         rest = rest.sliced(content + 1);
-        return completeLine(cr);
+        if (m_buffer.isEmpty())
+            return completeLine(line, cr); // the whole line is in this piece: no copy
+        m_buffer.append(line);
+        return completeLine(m_buffer, cr);
     }
     return std::nullopt;
 }

@@ -30,7 +30,9 @@ public:
     std::optional<QString> next(QByteArrayView &rest);
 
 private:
-    QString completeLine(bool carriageReturn);
+    // Ends the current line, whose bytes are `bytes` (the buffer, or a span of the input when the
+    // whole line arrived in one piece).
+    QString completeLine(QByteArrayView bytes, bool carriageReturn);
 
     QByteArray m_buffer;     // the unfinished line, terminators excluded
     qint64 m_eventBytes = 0; // content bytes since the last empty line
