@@ -1,25 +1,31 @@
 // Loads 10,000 events from a loopback peer into CalendarModel, then asks dayEvents for the 42 cells
-// of the month grid, as every repaint does. Baseline: one plain pass of occurs() over the events.
+// of the month grid, as every repaint does. Baselines: for the load, the strict decode of the same
+// answer alone; for the repaints, one plain pass of occurs() over the events. The heap the loaded
+// events and their day index keep is shown per event, next to the size of their JSON.
 
 #include "calendar_model.h"
 #include "loopback_peer.h"
 #include "preferences.h"
+#include "run_task.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QRandomGenerator>
 #include <QSettings>
 #include <QTemporaryDir>
-#include <QTest>
 
 #include <algorithm>
 #include <cstdio>
+
+#include <malloc.h>
 
 namespace {
 
 constexpr int eventCount = 10'000;
 constexpr int repaints = 50;
 constexpr int rebuilds = 21;
+constexpr int loads = 9;
 
 QByteArray eventsJson(const GregorianCalendar &calendar, const QList<Instant> &grid)
 {
@@ -51,6 +57,39 @@ QByteArray eventsJson(const GregorianCalendar &calendar, const QList<Instant> &g
 
 double milliseconds(qint64 nanoseconds) { return double(nanoseconds) / 1e6; }
 
+qint64 median(QList<qint64> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.at(values.size() / 2);
+}
+
+// Bytes of heap the program holds (glibc's count: small blocks and mapped large ones).
+qint64 heapInUse()
+{
+    const struct mallinfo2 info = mallinfo2();
+    return qint64(info.uordblks + info.hblkhd);
+}
+
+// Resident bytes now and the most since resetPeakResident() (Linux: VmRSS and VmHWM).
+qint64 statusBytes(const QByteArray &field)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith(field + ':'))
+            return line.mid(field.size() + 1).trimmed().split(' ').value(0).toLongLong() * 1024;
+    }
+    return 0;
+}
+
+void resetPeakResident()
+{
+    QFile refs(QStringLiteral("/proc/self/clear_refs"));
+    if (refs.open(QIODevice::WriteOnly))
+        refs.write("5");
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -67,14 +106,44 @@ int main(int argc, char **argv)
     peer.route("GET", "/api/native/events", PeerAnswer::json(200, body));
     auto client = std::make_shared<const NativeHTTP>(NativeHTTP::origin(peer.origin()), std::nullopt);
 
-    QElapsedTimer timer;
-    timer.start();
-    QCoro::Task<> loading = model.load(client);
-    if (!QTest::qWaitFor([&] { return loading.isReady(); }, 60'000) || model.events().size() != eventCount) {
+    // The first load fills an empty model: what the heap keeps afterwards, with the index that the
+    // first repaint builds, is the events' cost. The peak counts what the load held on the way.
+    const qint64 heapBefore = heapInUse();
+    malloc_trim(0); // resident memory then counts only the heap in use
+    resetPeakResident();
+    const qint64 residentBefore = statusBytes("VmRSS");
+    runTask(model.load(client), std::chrono::seconds(60));
+    if (model.events().size() != eventCount) {
         std::fprintf(stderr, "load failed: %s\n", qPrintable(model.error()));
         return 1;
     }
-    const qint64 loadTime = timer.nsecsElapsed();
+    const qint64 peakGrowth = statusBytes("VmHWM") - residentBefore;
+    const qint64 heapEvents = heapInUse() - heapBefore;
+    model.dayEvents(model.date());
+    const qint64 heapIndexed = heapInUse() - heapBefore;
+
+    // Later loads of the same answer (the model keeps its events when they are equal), each
+    // followed by the strict decode of that answer alone.
+    QElapsedTimer timer;
+    QList<qint64> loadTimes, decodeTimes;
+    for (int round = 0; round < loads; ++round) {
+        timer.start();
+        runTask(model.load(client), std::chrono::seconds(60));
+        loadTimes.append(timer.nsecsElapsed());
+        timer.start();
+        CalendarEvents decoded;
+        if (!decode(body, decoded) || !model.error().isEmpty())
+            return 1;
+        decodeTimes.append(timer.nsecsElapsed());
+    }
+    const qint64 loadTime = median(loadTimes), decodeTime = median(decodeTimes);
+    QList<qint64> transferTimes;
+    for (int round = 0; round < loads; ++round) {
+        timer.start();
+        runTask(client->responseDetails(QStringLiteral("/api/native/events"), "GET", std::nullopt));
+        transferTimes.append(timer.nsecsElapsed());
+    }
+    const qint64 transferTime = median(transferTimes);
 
     // The first repaint after a change of events, zone, week start or filter rebuilds the index;
     // a filter set and cleared again forces that, so the median of several such repaints is shown.
@@ -122,8 +191,19 @@ int main(int argc, char **argv)
     }
     const qint64 plainRepaint = timer.nsecsElapsed();
 
-    std::printf("events: %d (%lld bytes of JSON), loaded in %.1f ms; %lld cell entries counted\n", eventCount,
-                static_cast<long long>(body.size()), milliseconds(loadTime), static_cast<long long>(shown));
+    std::printf("events: %d (%lld bytes of JSON, %lld per event); %lld cell entries counted\n", eventCount,
+                static_cast<long long>(body.size()), static_cast<long long>(body.size() / eventCount),
+                static_cast<long long>(shown));
+    std::printf("strict decode of the answer alone (baseline, median of %d): %.1f ms\n", loads,
+                milliseconds(decodeTime));
+    std::printf("load from the loopback peer, median of %d: %.1f ms = %.2f x baseline\n", loads,
+                milliseconds(loadTime), double(loadTime) / double(decodeTime));
+    std::printf("  of which the transfer alone: %.1f ms = %.2f x baseline\n", milliseconds(transferTime),
+                double(transferTime) / double(decodeTime));
+    std::printf("heap kept per event: %lld bytes loaded, %lld bytes with the day index; resident peak of the "
+                "first load: %lld bytes per event\n",
+                static_cast<long long>(heapEvents / eventCount), static_cast<long long>(heapIndexed / eventCount),
+                static_cast<long long>(peakGrowth / eventCount));
     std::printf("one plain pass of occurs() over all events (baseline, median of the 42 cells): %.3f ms\n", milliseconds(plainPass));
     std::printf("42 cells, first repaint after a change (builds the index), median of %d: %.3f ms = %.2f x baseline\n",
                 rebuilds, milliseconds(firstRepaint), double(firstRepaint) / double(plainPass));
