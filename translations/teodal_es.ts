@@ -35,12 +35,12 @@
     </message>
     <message>
         <source>About Teodal Calendar</source>
-        <translation>Acerca de Calendario Teodal</translation>
+        <translation>Acerca de Teodal Calendar</translation>
     </message>
     <message>
         <source>Teodal Calendar %1
 A calendar for your team&apos;s calendar server.</source>
-        <translation>Calendario Teodal %1
+        <translation>Teodal Calendar %1
 Un calendario para el servidor de calendarios de su equipo.</translation>
     </message>
     <message>
@@ -50,6 +50,10 @@ Un calendario para el servidor de calendarios de su equipo.</translation>
     <message>
         <source>Quit</source>
         <translation>Salir</translation>
+    </message>
+    <message>
+        <source>Export Calendar…</source>
+        <translation>Exportar calendario…</translation>
     </message>
 </context>
 <context>
@@ -519,7 +523,7 @@ Un calendario para el servidor de calendarios de su equipo.</translation>
     </message>
     <message>
         <source>Teodal Calendar %1 is available.</source>
-        <translation>Calendario Teodal %1 está disponible.</translation>
+        <translation>Teodal Calendar %1 está disponible.</translation>
     </message>
     <message>
         <source>You have version %1. Install the new version with your system’s package manager.</source>
@@ -531,7 +535,7 @@ Un calendario para el servidor de calendarios de su equipo.</translation>
     </message>
     <message>
         <source>Teodal Calendar %1 is the newest version available.</source>
-        <translation>Calendario Teodal %1 es la versión más reciente disponible.</translation>
+        <translation>Teodal Calendar %1 es la versión más reciente disponible.</translation>
     </message>
     <message>
         <source>Couldn’t check for updates.</source>
