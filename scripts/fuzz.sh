@@ -22,7 +22,7 @@ fi
 
 # Every library the targets use is instrumented for coverage; only the targets link libFuzzer's main.
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+  -DCMAKE_CXX_COMPILER=clang++ \
   -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link" -DTEODAL_SANITIZE=ON -DTEODAL_LIBFUZZER=ON >/dev/null
 for target in $targets; do
   ninja -C "$build" "fuzz_$target"
