@@ -5,6 +5,7 @@
 #include "calendar_settings_view.h"
 #include "calendar_tray.h"
 #include "calendar_workspace.h"
+#include "export_calendar.h"
 #include "native_update_commands.h"
 #include "native_updater.h"
 #include "clock.h"
@@ -186,6 +187,15 @@ void CalendarApp::buildMenu()
     });
     menu->addActions(m_updateCommands->actions());
     m_updateCommands->setDialogParent(m_window.get());
+    menu->addSeparator();
+    QAction *exportAction = menu->addAction(tr("Export Calendar…"), this, [this] {
+        if (const NativeClient client = connection().client())
+            exportCalendar(m_window.get(), client);
+    });
+    exportAction->setObjectName(QStringLiteral("exportCalendar"));
+    const auto followSignIn = [this, exportAction] { exportAction->setEnabled(bool(connection().client())); };
+    connect(&connection(), &NativeConnection::clientChanged, exportAction, followSignIn);
+    followSignIn();
     menu->addSeparator();
     QAction *settings = menu->addAction(tr("Settings…"), this, &CalendarApp::openSettings);
     settings->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));

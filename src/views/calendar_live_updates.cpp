@@ -5,6 +5,7 @@
 #include <QPointer>
 
 #include <algorithm>
+#include <functional>
 
 namespace {
 
@@ -46,21 +47,22 @@ QCoro::Task<> keepStreaming(QPointer<CalendarModel> model, NativeClient client, 
         try {
             // An event ends at its empty line; only events that carried data ask for a reload.
             auto carriesData = std::make_shared<bool>(false);
-            co_await client->stream(
-                streamPath,
-                [=]() -> QCoro::Task<> {
-                    if (reconnecting)
-                        reload(model, client, reloads, stop);
-                    co_return;
-                },
-                [=](QString line) -> QCoro::Task<> {
-                    if (line.startsWith(u"data:") || line == u"data")
-                        *carriesData = true;
-                    else if (line.isEmpty() && std::exchange(*carriesData, false))
-                        reload(model, client, reloads, stop);
-                    co_return;
-                },
-                stop);
+            std::function<QCoro::Task<>()> opened = [=]() -> QCoro::Task<> {
+                if (reconnecting)
+                    reload(model, client, reloads, stop);
+                co_return;
+            };
+            std::function<QCoro::Task<>(QString)> line = [=](QString text) -> QCoro::Task<> {
+                if (text.startsWith(u"data:") || text == u"data")
+                    *carriesData = true;
+                else if (text.isEmpty() && std::exchange(*carriesData, false))
+                    reload(model, client, reloads, stop);
+                co_return;
+            };
+            // The task is made in a statement of its own: GCC 12 destroys temporaries made inside a
+            // co_await expression (here the callbacks) twice.
+            QCoro::Task<> streaming = client->stream(streamPath, std::move(opened), std::move(line), stop);
+            co_await std::move(streaming);
         } catch (const CancellationError &) {
             if (stop.stop_requested())
                 co_return;

@@ -1,6 +1,7 @@
 #include "calendar_workspace.h"
 
 #include "calendar_agenda.h"
+#include "calendar_live_updates.h"
 #include "calendar_model.h"
 #include "calendar_month_view.h"
 #include "calendar_style.h"
@@ -323,6 +324,8 @@ void CalendarWorkspace::showEvent(QShowEvent *event)
     if (!m_appeared) {
         m_appeared = true;
         reload();
+        // Teammates' saves reach the calendar by themselves while it is shown.
+        new CalendarLiveUpdates(m_model, m_client, this);
     }
 }
 
