@@ -253,15 +253,22 @@ private slots:
         // A body cut short, compressed or not: a compressed one is not inflated on the way, so its
         // length is checked as it arrived.
         const QByteArray deflated = qCompress(QByteArray(2000, 'x')).mid(4);
+        // Routes, not a queue: Qt may send a request again on a fresh connection after a drop, and
+        // the second try must meet the same answer.
         LoopbackPeer peer;
+        QStringList paths;
         for (const int status : {200, 500}) {
-            peer.enqueue(PeerAnswer(status).withBody(QByteArray(100, 'x')).dropAfterBytes(40));
-            peer.enqueue(PeerAnswer(status).header("Content-Encoding", "deflate").withBody(deflated).dropAfterBytes(8));
+            const QByteArray plain = "/plain" + QByteArray::number(status);
+            const QByteArray compressed = "/deflate" + QByteArray::number(status);
+            peer.route("", plain, PeerAnswer(status).withBody(QByteArray(100, 'x')).dropAfterBytes(40));
+            peer.route("", compressed,
+                       PeerAnswer(status).header("Content-Encoding", "deflate").withBody(deflated).dropAfterBytes(8));
+            paths << QString::fromLatin1(plain) << QString::fromLatin1(compressed);
         }
         peer.route("", "/garbage", PeerAnswer::rawBytes("not http at all\r\n\r\n"));
         const auto http = clientFor(peer);
-        for (const QString path : {"/drop", "/drop", "/drop", "/drop", "/garbage"})
-            QCOMPARE(outcomeOf(get(*http, path)), QStringLiteral("transport"));
+        for (const QString &path : paths + QStringList{QStringLiteral("/garbage")})
+            QVERIFY2(outcomeOf(get(*http, path)) == QLatin1String("transport"), qPrintable(path));
 
         const auto refused = clientFor(LoopbackPeer()); // nobody listens on its port any more
         QCOMPARE(outcomeOf(get(*refused, "/x")), QStringLiteral("transport"));
