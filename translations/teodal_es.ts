@@ -367,6 +367,25 @@ Un calendario para el servidor de calendarios de su equipo.</translation>
     </message>
 </context>
 <context>
+    <name>ExportCalendar</name>
+    <message>
+        <source>Export Calendar</source>
+        <translation>Exportar calendario</translation>
+    </message>
+    <message>
+        <source>Calendar.ics</source>
+        <translation>Calendario.ics</translation>
+    </message>
+    <message>
+        <source>iCalendar files (*.ics)</source>
+        <translation>Archivos iCalendar (*.ics)</translation>
+    </message>
+    <message>
+        <source>Export Failed</source>
+        <translation>No se pudo exportar</translation>
+    </message>
+</context>
+<context>
     <name>LoadingBar</name>
     <message>
         <source>Loading</source>
@@ -544,6 +563,29 @@ Un calendario para el servidor de calendarios de su equipo.</translation>
     <message>
         <source>Release Notes</source>
         <translation>Notas de la versión</translation>
+    </message>
+</context>
+<context>
+    <name>NativeUpdater</name>
+    <message>
+        <source>The update server sent the check to another address; redirects are not followed.</source>
+        <translation>El servidor de actualizaciones envió la comprobación a otra dirección; las redirecciones no se siguen.</translation>
+    </message>
+    <message>
+        <source>The update server answered with status %1.</source>
+        <translation>El servidor de actualizaciones respondió con el estado %1.</translation>
+    </message>
+    <message>
+        <source>The update information is not signed.</source>
+        <translation>La información de actualización no está firmada.</translation>
+    </message>
+    <message>
+        <source>The update information’s signature is not valid.</source>
+        <translation>La firma de la información de actualización no es válida.</translation>
+    </message>
+    <message>
+        <source>The update information could not be read.</source>
+        <translation>No se pudo leer la información de actualización.</translation>
     </message>
 </context>
 <context>

@@ -18,8 +18,6 @@ constexpr std::chrono::hours recheckInterval{1}; // how often a long-running app
 constexpr qsizetype ed25519KeyBytes = 32;
 constexpr qsizetype ed25519SignatureBytes = 64;
 
-QString tr(const char *text) { return QCoreApplication::translate("NativeUpdater", text); }
-
 bool isBase64Alphabet(char c)
 {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/';
@@ -88,25 +86,27 @@ struct FeedFailure {
 NativeUpdateResult readFeed(const NativeResponse &answer, const QByteArray &publicKey, const QString &current)
 {
     if (answer.status >= 300 && answer.status < 400)
-        throw FeedFailure{tr("The update server sent the check to another address; redirects are not followed.")};
+        throw FeedFailure{QCoreApplication::translate(
+            "NativeUpdater", "The update server sent the check to another address; redirects are not followed.")};
     if (answer.status != 200)
-        throw FeedFailure{tr("The update server answered with status %1.").arg(answer.status)};
+        throw FeedFailure{
+            QCoreApplication::translate("NativeUpdater", "The update server answered with status %1.").arg(answer.status)};
 
     const qsizetype lineEnd = answer.data.indexOf('\n');
     const std::optional<QByteArray> signature =
         lineEnd < 0 ? std::nullopt : decodeBase64(QByteArrayView(answer.data).first(lineEnd));
     if (!signature || signature->size() != ed25519SignatureBytes)
-        throw FeedFailure{tr("The update information is not signed.")};
+        throw FeedFailure{QCoreApplication::translate("NativeUpdater", "The update information is not signed.")};
     const QByteArray signedBytes = answer.data.mid(lineEnd + 1);
     if (!verifyEd25519(publicKey, *signature, signedBytes))
-        throw FeedFailure{tr("The update information\u2019s signature is not valid.")};
+        throw FeedFailure{QCoreApplication::translate("NativeUpdater", "The update information\u2019s signature is not valid.")};
 
     const QJsonDocument document = QJsonDocument::fromJson(signedBytes);
     const QJsonValue version = document.object().value(QStringLiteral("version"));
     const std::optional<QVersionNumber> offered = version.isString() ? parseVersion(version.toString()) : std::nullopt;
     const std::optional<QVersionNumber> running = parseVersion(current);
     if (!document.isObject() || !offered || !running)
-        throw FeedFailure{tr("The update information could not be read.")};
+        throw FeedFailure{QCoreApplication::translate("NativeUpdater", "The update information could not be read.")};
 
     NativeUpdateResult result;
     result.kind = *offered > *running ? NativeUpdateResult::Kind::Available : NativeUpdateResult::Kind::UpToDate;

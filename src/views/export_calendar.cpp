@@ -14,7 +14,6 @@
 
 namespace {
 
-QString tr(const char *text) { return QCoreApplication::translate("ExportCalendar", text); }
 
 const QString exportPath = QStringLiteral("/api/native/export.ics");
 
@@ -23,9 +22,10 @@ const QString exportPath = QStringLiteral("/api/native/export.ics");
 QCoro::Task<> exportCalendar(QWidget *parent, NativeClient client)
 {
     const QPointer<QWidget> owner(parent);
-    const QString chosen = QFileDialog::getSaveFileName(parent, tr("Export Calendar"),
-                                                        QDir::home().filePath(tr("Calendar.ics")),
-                                                        tr("iCalendar files (*.ics)"));
+    const QString chosen = QFileDialog::getSaveFileName(
+        parent, QCoreApplication::translate("ExportCalendar", "Export Calendar"),
+        QDir::home().filePath(QCoreApplication::translate("ExportCalendar", "Calendar.ics")),
+        QCoreApplication::translate("ExportCalendar", "iCalendar files (*.ics)"));
     if (chosen.isEmpty() || !client)
         co_return;
     // The dialog has asked whether to replace a file that is there.
@@ -45,5 +45,5 @@ QCoro::Task<> exportCalendar(QWidget *parent, NativeClient client)
         failure = describeError(std::current_exception());
     }
     if (!failure.isEmpty() && owner)
-        QMessageBox::warning(owner, tr("Export Failed"), failure);
+        QMessageBox::warning(owner, QCoreApplication::translate("ExportCalendar", "Export Failed"), failure);
 }
