@@ -94,6 +94,16 @@ std::optional<qint64> CalendarModel::selectedCalendar() const { return d->select
 const QList<TeamCalendar> &CalendarModel::calendars() const { return d->calendars; }
 const QList<CalendarEvent> &CalendarModel::events() const { return d->events; }
 QString CalendarModel::zone() const { return d->zone; }
+
+std::optional<QString> CalendarModel::selectedCalendarName() const
+{
+    if (d->selectedCalendar) {
+        for (const TeamCalendar &calendar : d->calendars)
+            if (calendar.id == *d->selectedCalendar)
+                return calendar.name;
+    }
+    return std::nullopt;
+}
 bool CalendarModel::loading() const { return d->loading; }
 QString CalendarModel::error() const { return d->error; }
 QString CalendarModel::notice() const { return d->notice; }

@@ -37,6 +37,9 @@ public:
     std::optional<qint64> selectedCalendar() const;
     void setSelectedCalendar(std::optional<qint64> id);
     const QList<TeamCalendar> &calendars() const;
+    // The name of the loaded calendar the filter names; nothing without a filter or when no loaded
+    // calendar has that id.
+    std::optional<QString> selectedCalendarName() const;
     const QList<CalendarEvent> &events() const;
     QString zone() const;
     bool loading() const;

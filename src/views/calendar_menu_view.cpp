@@ -176,15 +176,7 @@ void CalendarMenuView::reload()
 
 void CalendarMenuView::refreshTitle()
 {
-    QString title = tr("All calendars");
-    if (const std::optional<qint64> selected = m_model.selectedCalendar()) {
-        for (const TeamCalendar &calendar : m_model.calendars()) {
-            if (calendar.id == *selected) {
-                title = calendar.name;
-                break;
-            }
-        }
-    }
+    const QString title = m_model.selectedCalendarName().value_or(tr("All calendars"));
     m_title->setText(serverText::breakable(title));
     m_title->setAccessibleName(title);
 }

@@ -398,16 +398,7 @@ void CalendarWorkspace::dateChanged()
 
 void CalendarWorkspace::refreshTitle()
 {
-    QString title = tr("Calendar");
-    const std::optional<qint64> selected = m_model.selectedCalendar();
-    if (selected) {
-        for (const TeamCalendar &calendar : m_model.calendars()) {
-            if (calendar.id == *selected) {
-                title = calendar.name;
-                break;
-            }
-        }
-    }
+    const QString title = m_model.selectedCalendarName().value_or(tr("Calendar"));
     m_title->setText(serverText::breakable(title));
     m_title->setAccessibleName(title);
 }

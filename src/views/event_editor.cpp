@@ -2,6 +2,7 @@
 
 #include "calendar_model.h"
 #include "calendar_style.h"
+#include "report_outcome.h"
 #include "server_text.h"
 #include "wall_clock_edit.h"
 
@@ -13,13 +14,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QPointer>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QVBoxLayout>
 
 #include <algorithm>
-#include <functional>
 
 namespace {
 
@@ -54,21 +53,6 @@ public:
     using QPlainTextEdit::QPlainTextEdit;
     QSize sizeHint() const override { return {QPlainTextEdit::sizeHint().width(), notesMinimumHeight}; }
 };
-
-// Runs the model's save for `editor`'s copy. The model finishes the save and its reload even when
-// the editor is gone; only a live editor hears of the outcome.
-QCoro::Task<> saveAndReport(QPointer<EventEditor> editor, CalendarModel &model, CalendarEvent event,
-                            NativeClient client, std::function<void(std::exception_ptr)> report)
-{
-    std::exception_ptr failure;
-    try {
-        co_await model.save(std::move(event), std::move(client));
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (editor)
-        report(failure);
-}
 
 } // namespace
 
@@ -268,7 +252,8 @@ void EventEditor::save()
         m_event.end_local = m_model.format(m_end, m_event.all_day, m_event.tz);
     }
     setSaving(true);
-    saveAndReport(this, m_model, m_event, m_client, [this](std::exception_ptr failure) {
+    // The model finishes the save and its reload even when the editor is gone.
+    reportOutcome(this, m_model.save(m_event, m_client), [this](std::exception_ptr failure) {
         if (!failure) {
             accept(); // `saving` stays on until the editor is gone
             return;

@@ -2,6 +2,7 @@
 
 #include "calendar_model.h"
 #include "calendar_style.h"
+#include "report_outcome.h"
 #include "server_text.h"
 
 #include <QAbstractTextDocumentLayout>
@@ -54,21 +55,6 @@ QWidget *iconRow(const QString &iconName, QLabel *label, QWidget *parent)
     label->setParent(row);
     layout->addWidget(label, 1);
     return row;
-}
-
-// Runs the model's quick save; the save completes even if the view goes away, and only a live view
-// hears of the outcome.
-QCoro::Task<> saveQuickAndReport(QPointer<QuickAddView> view, CalendarModel &model, QuickPreview preview,
-                                 NativeClient client, std::function<void(std::exception_ptr)> report)
-{
-    std::exception_ptr failure;
-    try {
-        co_await model.saveQuick(std::move(preview), std::move(client));
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (view)
-        report(failure);
 }
 
 } // namespace
@@ -239,7 +225,8 @@ void QuickAddView::save()
     if (!m_preview || m_parsing || m_model.quickSaving())
         return;
     setState(m_preview, m_parsing, QString());
-    saveQuickAndReport(this, m_model, *m_preview, m_client, [this](std::exception_ptr failure) {
+    // The save completes even if the view goes away.
+    reportOutcome(this, m_model.saveQuick(*m_preview, m_client), [this](std::exception_ptr failure) {
         if (!failure) {
             setState(std::nullopt, m_parsing, m_error);
             return;
