@@ -17,9 +17,9 @@
 #include "memory_secret_store.h"
 #include "native_connection.h"
 #include "preferences.h"
+#include "process_memory.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -47,16 +47,6 @@ qint64 monotonicNs()
     return qint64(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
 }
 
-qint64 peakKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    return -1;
-}
 
 // In a child: watches paints and the main thread's gaps, and once settled prints
 // "<mapped ms> <settled ms> <peak KiB> <longest stall ms> <events>" and quits.
@@ -106,7 +96,8 @@ private:
             return;
         m_done = true;
         std::printf("%.1f %.1f %lld %.1f %lld\n", (*m_firstPaintNs - m_launchNs) / 1e6, (m_lastPaintNs - m_launchNs) / 1e6,
-                    static_cast<long long>(peakKiB()), m_longestGapNs / 1e6, static_cast<long long>(m_events()));
+                    static_cast<long long>(processStatusKiB("VmHWM")), m_longestGapNs / 1e6,
+                    static_cast<long long>(m_events()));
         std::fflush(stdout);
         QCoreApplication::exit(0);
     }

@@ -6,6 +6,7 @@
 #include "calendar_model.h"
 #include "loopback_peer.h"
 #include "preferences.h"
+#include "process_memory.h"
 #include "run_task.h"
 
 #include <QCoreApplication>
@@ -70,18 +71,6 @@ qint64 heapInUse()
     return qint64(info.uordblks + info.hblkhd);
 }
 
-// Resident bytes now and the most since resetPeakResident() (Linux: VmRSS and VmHWM).
-qint64 statusBytes(const QByteArray &field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith(field + ':'))
-            return line.mid(field.size() + 1).trimmed().split(' ').value(0).toLongLong() * 1024;
-    }
-    return 0;
-}
 
 void resetPeakResident()
 {
@@ -111,13 +100,13 @@ int main(int argc, char **argv)
     const qint64 heapBefore = heapInUse();
     malloc_trim(0); // resident memory then counts only the heap in use
     resetPeakResident();
-    const qint64 residentBefore = statusBytes("VmRSS");
+    const qint64 residentBefore = processStatusKiB("VmRSS") * 1024;
     runTask(model.load(client), std::chrono::seconds(60));
     if (model.events().size() != eventCount) {
         std::fprintf(stderr, "load failed: %s\n", qPrintable(model.error()));
         return 1;
     }
-    const qint64 peakGrowth = statusBytes("VmHWM") - residentBefore;
+    const qint64 peakGrowth = processStatusKiB("VmHWM") * 1024 - residentBefore;
     const qint64 heapEvents = heapInUse() - heapBefore;
     model.dayEvents(model.date());
     const qint64 heapIndexed = heapInUse() - heapBefore;

@@ -7,10 +7,10 @@
 #include "clock.h"
 #include "memory_secret_store.h"
 #include "preferences.h"
+#include "process_memory.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QMainWindow>
 #include <QProcess>
 #include <QSettings>
@@ -24,16 +24,6 @@ namespace {
 
 constexpr int launches = 7;
 
-qint64 residentKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    return -1;
-}
 
 // Reports "<resident KiB>" once the first window has been painted, then quits.
 class FirstPaint : public QObject {
@@ -46,7 +36,7 @@ protected:
         if (event->type() == QEvent::Paint && !m_done) {
             m_done = true;
             QTimer::singleShot(0, [] {
-                std::printf("%lld\n", static_cast<long long>(residentKiB()));
+                std::printf("%lld\n", static_cast<long long>(processStatusKiB("VmRSS")));
                 std::fflush(stdout);
                 QCoreApplication::exit(0);
             });

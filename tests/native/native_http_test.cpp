@@ -1,6 +1,7 @@
 #include "loopback_peer.h"
 #include "native_http.h"
 #include "run_task.h"
+#include "task_outcome.h"
 
 #include <QElapsedTimer>
 #include <QTest>
@@ -15,26 +16,10 @@ const QString invalidPath = QStringLiteral("Invalid server path.");
 const QString sessionEnded = QStringLiteral("Your session has ended. Sign out and sign in again.");
 const QString loopback = QStringLiteral("127.0.0.1");
 
-// What ended a task: empty for success, "cancelled", "timeout", "transport", or our own sentence.
-QString outcomeOf(std::exception_ptr error)
-{
-    if (!error)
-        return {};
-    try {
-        std::rethrow_exception(error);
-    } catch (const CancellationError &) {
-        return QStringLiteral("cancelled");
-    } catch (const TransportError &e) {
-        return e.kind() == TransportError::Kind::TimedOut ? QStringLiteral("timeout") : QStringLiteral("transport");
-    } catch (const NativeClientError &e) {
-        return e.description();
-    }
-}
-
 template <typename T>
 QString outcomeOf(QCoro::Task<T> task)
 {
-    return outcomeOf(taskFailure(std::move(task)));
+    return ::outcomeOf(taskFailure(std::move(task)));
 }
 
 std::unique_ptr<NativeHTTP> clientFor(const LoopbackPeer &peer, std::optional<NativeSession> credential = {},

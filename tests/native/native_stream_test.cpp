@@ -3,6 +3,7 @@
 #include "native_http.h"
 #include "native_stream_lines.h"
 #include "run_task.h"
+#include "task_outcome.h"
 
 #include <QDir>
 #include <QFile>
@@ -25,27 +26,6 @@ const QString refused = QStringLiteral("The live connection was refused. Reconne
 const QString badDestination = QStringLiteral("Invalid export destination.");
 const QString exportFailed = QStringLiteral("The export could not be completed. Refresh your session and try again.");
 const QString streamPath = QStringLiteral("/api/native/stream");
-
-// What ended a task: empty for success, "cancelled", "timeout", "transport", "file: <text>", or
-// the error's own text (our sentences, an action's error).
-QString outcomeOf(std::exception_ptr error)
-{
-    if (!error)
-        return {};
-    try {
-        std::rethrow_exception(error);
-    } catch (const CancellationError &) {
-        return QStringLiteral("cancelled");
-    } catch (const TransportError &e) {
-        return e.kind() == TransportError::Kind::TimedOut ? QStringLiteral("timeout") : QStringLiteral("transport");
-    } catch (const FileSystemError &e) {
-        return QStringLiteral("file: ") + e.description();
-    } catch (const NativeClientError &e) {
-        return e.description();
-    } catch (const std::exception &e) {
-        return QString::fromUtf8(e.what());
-    }
-}
 
 std::unique_ptr<NativeHTTP> clientFor(const LoopbackPeer &peer, NativeTimeouts timeouts = {})
 {
