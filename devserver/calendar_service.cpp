@@ -209,7 +209,9 @@ CalendarEvents CalendarService::events(const StoredUser &user, const QString &fr
         calendars[calendar.id] = calendar;
         ids.push_back(calendar.id);
     }
+    const std::vector<StoredEvent> stored = m_store.events(ids);
     CalendarEvents result;
+    result.events.reserve(qsizetype(stored.size()));
     // Occurrences past the end of the calendar are not listed.
     const auto touches = [&](const std::optional<CalendarEvent> &listed) {
         if (!listed)
@@ -221,7 +223,7 @@ CalendarEvents CalendarService::events(const StoredUser &user, const QString &fr
             return row.start >= rangeStart && row.start < rangeEnd;
         return row.start < rangeEnd && row.end > rangeStart;
     };
-    for (const StoredEvent &e : m_store.events(ids)) {
+    for (const StoredEvent &e : stored) {
         const StoredCalendar &calendar = calendars[e.calendarId];
         const LocalDateTime start = startOf(e);
         if (e.rule.isEmpty()) {

@@ -139,8 +139,10 @@ Store::Transaction::Transaction(Store &store) : m_store(store) { m_store.exec("B
 
 Store::Transaction::~Transaction()
 {
-    if (!m_done)
+    if (!m_done) {
         sqlite3_exec(m_store.m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+        ++m_store.m_revision; // what was read inside the transaction may be gone
+    }
 }
 
 void Store::Transaction::commit()
@@ -158,6 +160,7 @@ bool Store::isEmpty() const
 
 qint64 Store::addUser(const StoredUser &user)
 {
+    ++m_revision;
     Statement(m_db, "INSERT INTO users (name, zone, week_start, default_calendar_id) VALUES (?, ?, ?, ?)")
         .bind(user.name, user.zone, user.weekStart, user.defaultCalendarId)
         .run();
@@ -166,12 +169,14 @@ qint64 Store::addUser(const StoredUser &user)
 
 qint64 Store::addCalendar(const QString &name, qint64 hue)
 {
+    ++m_revision;
     Statement(m_db, "INSERT INTO calendars (name, hue) VALUES (?, ?)").bind(name, hue).run();
     return sqlite3_last_insert_rowid(m_db);
 }
 
 void Store::grant(qint64 userId, qint64 calendarId, bool writable)
 {
+    ++m_revision;
     Statement(m_db, "INSERT OR REPLACE INTO calendar_access (user_id, calendar_id, writable) VALUES (?, ?, ?)")
         .bind(userId, calendarId, writable)
         .run();
@@ -179,6 +184,7 @@ void Store::grant(qint64 userId, qint64 calendarId, bool writable)
 
 void Store::setDefaultCalendar(qint64 userId, qint64 calendarId)
 {
+    ++m_revision;
     Statement(m_db, "UPDATE users SET default_calendar_id = ? WHERE id = ?").bind(calendarId, userId).run();
 }
 
@@ -212,6 +218,7 @@ std::vector<StoredCalendar> Store::calendars(qint64 userId) const
 
 qint64 Store::addEvent(const StoredEvent &e)
 {
+    ++m_revision;
     Statement(m_db, "INSERT INTO events (calendar_id, status, title, location, notes, all_day, start_local, "
                     "end_local, tz, rule, attendees) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
         .bind(e.calendarId, e.status, e.title, e.location, e.notes, e.allDay, e.startLocal, e.endLocal, e.tz, e.rule,
@@ -222,6 +229,7 @@ qint64 Store::addEvent(const StoredEvent &e)
 
 void Store::updateEvent(const StoredEvent &e)
 {
+    ++m_revision;
     Statement(m_db, "UPDATE events SET calendar_id = ?, status = ?, title = ?, location = ?, notes = ?, all_day = ?, "
                     "start_local = ?, end_local = ?, tz = ?, rule = ?, attendees = ? WHERE id = ?")
         .bind(e.calendarId, e.status, e.title, e.location, e.notes, e.allDay, e.startLocal, e.endLocal, e.tz, e.rule,

@@ -102,9 +102,14 @@ public:
     void purge(qint64 signInsCreatedBefore, qint64 now);
     qint64 pendingSignIns() const;
 
+    // Changes with every write that can change what users(), calendars() or events() answer, and
+    // with every rolled-back transaction, so an answer built from them can be reused while it holds.
+    qint64 revision() const { return m_revision; }
+
 private:
     class Statement;
     void exec(const char *sql);
 
     sqlite3 *m_db = nullptr;
+    qint64 m_revision = 0;
 };
