@@ -3,7 +3,7 @@
 #
 #   scripts/fuzz.sh [seconds per target] [target …]
 #
-# Targets: stream_lines records origin dates quick_add (all by default), 60 s each by default.
+# Targets: stream_lines records origin request_path dates quick_add (all by default), 60 s each by default.
 # Builds in build/fuzz; each target's growing corpus lives in build/fuzz/corpus/<target>, seeded
 # from tests/fuzz/corpus/<target>. A finding is written as crash-* (or leak-*, timeout-*) in the
 # current folder; add it to tests/fuzz/corpus/<target> once fixed so the replay test keeps it.
@@ -11,7 +11,7 @@ set -eu
 
 seconds=${1:-60}
 [ $# -gt 0 ] && shift
-targets=${*:-"stream_lines records origin dates quick_add"}
+targets=${*:-"stream_lines records origin request_path dates quick_add"}
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build/fuzz
 

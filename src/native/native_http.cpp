@@ -1,6 +1,7 @@
 #include "native_http.h"
 
 #include "network_transfer.h"
+#include "request_url.h"
 
 #include <QCoreApplication>
 #include <QNetworkAccessManager>
@@ -77,17 +78,9 @@ bool isSafeHeaderValue(const QByteArray &value)
 QNetworkRequest makeRequest(const QUrl &origin, const std::optional<NativeSession> &credential, const QString &path,
                             const QByteArray &method, bool hasBody, const QString &contentType)
 {
-    if (!path.startsWith(u'/') || path.startsWith(u"//") || !isToken(method))
+    if (!isToken(method))
         throw NativeClientError::invalidPath();
-    const QUrl reference(path, QUrl::StrictMode);
-    if (!reference.isValid())
-        throw NativeClientError::invalidPath();
-    const QUrl resolved = origin.resolved(reference);
-    if (!resolved.isValid() || resolved.scheme() != origin.scheme() || resolved.host() != origin.host()
-        || resolved.port() != origin.port())
-        throw NativeClientError::invalidPath();
-
-    QNetworkRequest request(resolved);
+    QNetworkRequest request(requestUrl(origin, path));
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     request.setAttribute(QNetworkRequest::CookieLoadControlAttribute, QNetworkRequest::Manual);
     request.setAttribute(QNetworkRequest::CookieSaveControlAttribute, QNetworkRequest::Manual);
