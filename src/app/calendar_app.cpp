@@ -1,5 +1,6 @@
 #include "calendar_app.h"
 
+#include "app_icon.h"
 #include "calendar_menu_view.h"
 #include "calendar_model.h"
 #include "calendar_settings_view.h"
@@ -20,7 +21,6 @@
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QMessageBox>
-#include <QPainter>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -46,24 +46,30 @@ QPalette tinted(QPalette palette)
     return palette;
 }
 
-// The desktop theme's calendar icon, or a plain page in the accent colour where the theme has none.
-QIcon calendarIcon()
-{
-    const QIcon themed = QIcon::fromTheme(QStringLiteral("x-office-calendar"));
-    if (!themed.isNull())
-        return themed;
-    QPixmap page(64, 64);
-    page.fill(Qt::transparent);
-    QPainter painter(&page);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(Qt::white);
-    painter.drawRoundedRect(QRectF(6, 8, 52, 50), 8, 8);
-    painter.setBrush(accent);
-    painter.drawRoundedRect(QRectF(6, 8, 52, 16), 8, 8);
-    painter.drawRect(QRectF(6, 16, 52, 8));
-    return QIcon(page);
-}
+// Stores the main window's geometry when it closes (to the tray, or for good) and when the app
+// quits without closing it (the menu's Quit, the tray's Quit Calendar).
+class GeometryKeeper final : public QObject {
+public:
+    GeometryKeeper(QWidget &window, Preferences &preferences)
+        : QObject(&window), m_window(window), m_preferences(preferences)
+    {
+        window.installEventFilter(this);
+        connect(qApp, &QCoreApplication::aboutToQuit, this, &GeometryKeeper::store);
+    }
+
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Close)
+            store();
+        return false;
+    }
+
+private:
+    void store() { m_preferences.setWindowGeometry(m_window.saveGeometry()); }
+
+    QWidget &m_window;
+    Preferences &m_preferences;
+};
 
 CalendarModel *freshModel(Preferences &preferences, QObject *parent)
 {
@@ -86,6 +92,8 @@ CalendarApp::CalendarApp(Services services, QObject *parent)
     if (!m_services.preferences)
         m_services.preferences = std::make_unique<Preferences>();
     m_model = freshModel(*m_services.preferences, this);
+    // Every window of the app (main, settings, dialogs) shows our icon.
+    QApplication::setWindowIcon(appIcon());
 }
 
 CalendarApp::~CalendarApp()
@@ -133,6 +141,9 @@ QMainWindow *CalendarApp::window()
         m_window->setObjectName(windowId);
         m_window->setWindowTitle(tr("Calendar"));
         m_window->resize(defaultWindow);
+        // Where the last run left it; Qt moves a geometry that no current screen shows onto one.
+        m_window->restoreGeometry(m_services.preferences->windowGeometry());
+        new GeometryKeeper(*m_window, *m_services.preferences);
 
         auto *frame = new QWidget;
         frame->setObjectName(QStringLiteral("content"));
@@ -209,8 +220,8 @@ void CalendarApp::followMenuBarPreference()
     const bool wanted = m_services.preferences->showMenuBar() && QSystemTrayIcon::isSystemTrayAvailable();
     if (wanted && !m_tray) {
         m_tray = std::make_unique<CalendarTray>(
-            calendarIcon(), CalendarTray::Actions{[this] { return makePanel(); }, [this] { openCalendar(); },
-                                                  [this] { openSettings(); }, [this] { quit(); }});
+            appIcon(), CalendarTray::Actions{[this] { return makePanel(); }, [this] { openCalendar(); },
+                                             [this] { openSettings(); }, [this] { quit(); }});
     } else if (!wanted && m_tray) {
         m_tray.reset();
     }

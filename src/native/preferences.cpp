@@ -6,6 +6,8 @@ namespace {
 const QString serverKey = QStringLiteral("native.server");
 const QString timeZoneOverrideKey = QStringLiteral("calendar.timeZoneOverride");
 const QString showMenuBarKey = QStringLiteral("calendar.showMenuBar");
+const QString windowGeometryKey = QStringLiteral("window.geometry");
+const QString splitterStateKey = QStringLiteral("window.splitter");
 }
 
 Preferences::Preferences(QObject *parent)
@@ -53,4 +55,24 @@ void Preferences::setShowMenuBar(bool show)
 {
     m_settings->setValue(showMenuBarKey, show);
     emit changed();
+}
+
+QByteArray Preferences::windowGeometry() const
+{
+    return m_settings->value(windowGeometryKey).toByteArray();
+}
+
+void Preferences::setWindowGeometry(const QByteArray &geometry)
+{
+    m_settings->setValue(windowGeometryKey, geometry);
+}
+
+QByteArray Preferences::splitterState() const
+{
+    return m_settings->value(splitterStateKey).toByteArray();
+}
+
+void Preferences::setSplitterState(const QByteArray &state)
+{
+    m_settings->setValue(splitterStateKey, state);
 }

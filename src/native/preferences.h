@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QObject>
 #include <QString>
 
@@ -8,7 +9,7 @@
 
 class QSettings;
 
-// The app's three stored preferences. Every write made through this object is followed by
+// The app's stored preferences and window layout. Every write of a preference is followed by
 // changed(), the one change notification views and the model listen to.
 class Preferences : public QObject {
     Q_OBJECT
@@ -25,6 +26,15 @@ public:
     void setTimeZoneOverride(const QString &zone);
     bool showMenuBar() const;                    // "calendar.showMenuBar", default true
     void setShowMenuBar(bool show);
+
+    // The main window's layout between runs, as QWidget::saveGeometry and QSplitter::saveState
+    // write it; empty until first stored. Stored without changed(): nobody reacts to the layout,
+    // and every listener of changed() (the settings view, the tray, the zone check that may reload
+    // the calendar) would otherwise run again at each drag of the splitter.
+    QByteArray windowGeometry() const;           // "window.geometry"
+    void setWindowGeometry(const QByteArray &geometry);
+    QByteArray splitterState() const;            // "window.splitter"
+    void setSplitterState(const QByteArray &state);
 
 signals:
     void changed();

@@ -133,6 +133,9 @@ CalendarWorkspace::CalendarWorkspace(CalendarModel &model, NativeClient client, 
     split->setStretchFactor(0, 0);
     split->setStretchFactor(1, 1);
     split->setSizes({sidebarIdealWidth, 4 * sidebarIdealWidth});
+    split->restoreState(m_preferences.splitterState()); // the sidebar width of the last run
+    connect(split, &QSplitter::splitterMoved, this,
+            [this, split] { m_preferences.setSplitterState(split->saveState()); });
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
