@@ -199,13 +199,25 @@ void CalendarModel::clear()
     write(this, d->zone, d->effectiveZone(), &CalendarModel::zoneChanged, d->forgetIndex);
 }
 
-QList<CalendarEvent> CalendarModel::dayEvents(Instant date) const
+const DayIndex *CalendarModel::dayIndex() const
 {
     if (d->events.isEmpty())
-        return {};
+        return nullptr;
     if (!d->dayIndex)
         d->dayIndex.emplace(d->events, d->selectedCalendar, calendar());
-    return d->dayIndex->eventsOn(date);
+    return &*d->dayIndex;
+}
+
+QList<CalendarEvent> CalendarModel::dayEvents(Instant date) const
+{
+    const DayIndex *index = dayIndex();
+    return index ? index->eventsOn(date) : QList<CalendarEvent>();
+}
+
+qsizetype CalendarModel::dayEventCount(Instant date) const
+{
+    const DayIndex *index = dayIndex();
+    return index ? index->countOn(date) : 0;
 }
 
 GregorianCalendar CalendarModel::calendar() const { return calendarDates::calendar(d->zone, d->weekStart); }

@@ -9,6 +9,7 @@
 
 #include <optional>
 
+class DayIndex;
 class Preferences;
 
 // Everything the calendar views show: the viewed day, calendars, events, the active zone, the state
@@ -59,8 +60,10 @@ public:
     // Empties the model and makes it inert for good.
     void clear();
     // Loaded events on the local day of `date` that pass the calendar filter, in the server's order.
-    // Served from a per-day index, so the month grid can ask for every cell on every repaint.
     QList<CalendarEvent> dayEvents(Instant date) const;
+    // How many dayEvents(date) would return, without copying them. Both are served from a per-day
+    // index, so the month grid can count every cell on every repaint.
+    qsizetype dayEventCount(Instant date) const;
 
     GregorianCalendar calendar() const;
     Instant monthStart() const;
@@ -90,6 +93,9 @@ signals:
     void weekStartChanged();
 
 private:
+    // Built on first use after events, zone, weekStart or the filter changed; null without events.
+    const DayIndex *dayIndex() const;
+
     struct State;
     std::unique_ptr<State> d;
 };

@@ -2,6 +2,8 @@
 
 #include <QDate>
 
+#include <algorithm>
+
 namespace {
 
 // An event that covers more days than this is checked on every lookup instead of being entered into
@@ -56,15 +58,10 @@ DayIndex::DayIndex(QList<CalendarEvent> events, std::optional<qint64> calendarFi
             continue;
         }
         for (int key : *keys) {
-            Bucket &bucket = m_buckets[key];
-            if (bucket.positions.isEmpty() || bucket.positions.constLast() != i)
-                bucket.positions.append(i);
+            Positions &bucket = m_buckets[key];
+            if (bucket.isEmpty() || bucket.constLast() != i)
+                bucket.append(i);
         }
-    }
-    for (Bucket &bucket : m_buckets) {
-        bucket.events.reserve(bucket.positions.size());
-        for (qsizetype position : std::as_const(bucket.positions))
-            bucket.events.append(m_events.at(position));
     }
 }
 
@@ -145,42 +142,39 @@ std::optional<DayIndex::DayKeys> DayIndex::timedKeys(const CalendarEvent &event)
 
 QList<CalendarEvent> DayIndex::eventsOn(Instant date) const
 {
+    const Positions positions = positionsOn(date);
+    QList<CalendarEvent> result;
+    result.reserve(positions.size());
+    for (qsizetype position : positions)
+        result.append(m_events.at(position));
+    return result;
+}
+
+qsizetype DayIndex::countOn(Instant date) const { return positionsOn(date).size(); }
+
+DayIndex::Positions DayIndex::positionsOn(Instant date) const
+{
     if (m_events.isEmpty())
         return {};
     const auto day = dayContaining(date);
-    if (!day || !day->second->key)
-        return scan(date);
+    if (!day || !day->second->key) {
+        Positions all;
+        for (qsizetype i = 0; i < m_events.size(); ++i) {
+            if (passes(m_events.at(i)) && m_events.at(i).occurs(date, m_calendar))
+                all.append(i);
+        }
+        return all;
+    }
 
-    static const Bucket none;
-    const auto found = m_buckets.constFind(*day->second->key);
-    const Bucket &bucket = found == m_buckets.cend() ? none : *found;
-    QList<qsizetype> extra;
+    const Positions bucket = m_buckets.value(*day->second->key);
+    Positions extra;
     for (qsizetype position : m_unbucketed) {
         if (m_events.at(position).occurs(date, m_calendar))
             extra.append(position);
     }
     if (extra.isEmpty())
-        return bucket.events;
-
-    QList<CalendarEvent> result;
-    result.reserve(bucket.positions.size() + extra.size());
-    auto next = bucket.positions.cbegin();
-    for (qsizetype other : extra) {
-        for (; next != bucket.positions.cend() && *next < other; ++next)
-            result.append(m_events.at(*next));
-        result.append(m_events.at(other));
-    }
-    for (; next != bucket.positions.cend(); ++next)
-        result.append(m_events.at(*next));
-    return result;
-}
-
-QList<CalendarEvent> DayIndex::scan(Instant date) const
-{
-    QList<CalendarEvent> result;
-    for (const CalendarEvent &event : m_events) {
-        if (passes(event) && event.occurs(date, m_calendar))
-            result.append(event);
-    }
-    return result;
+        return bucket;
+    Positions merged(bucket.size() + extra.size());
+    std::merge(bucket.cbegin(), bucket.cend(), extra.cbegin(), extra.cend(), merged.begin());
+    return merged;
 }

@@ -19,6 +19,8 @@ public:
 
     // The events that pass the filter and occur on the local day of `date`.
     QList<CalendarEvent> eventsOn(Instant date) const;
+    // How many they are, without copying them: the month grid counts every cell.
+    qsizetype countOn(Instant date) const;
 
 private:
     struct Day {
@@ -26,21 +28,18 @@ private:
         std::optional<int> key;
     };
     using DayKeys = QVarLengthArray<int, 8>;
-    struct Bucket {
-        QList<qsizetype> positions; // in m_events, ascending
-        QList<CalendarEvent> events;
-    };
+    using Positions = QList<qsizetype>; // in m_events, ascending
     const Day *dayAt(Instant dayStart) const;
     std::optional<std::pair<Instant, const Day *>> dayContaining(Instant instant) const;
     std::optional<DayKeys> allDayKeys(const CalendarEvent &event) const;
     std::optional<DayKeys> timedKeys(const CalendarEvent &event) const;
     bool passes(const CalendarEvent &event) const;
-    QList<CalendarEvent> scan(Instant date) const;
+    Positions positionsOn(Instant date) const;
 
     QList<CalendarEvent> m_events;
     std::optional<qint64> m_filter;
     GregorianCalendar m_calendar;
     mutable std::map<qint64, std::optional<Day>> m_days; // by day start (ms); nullopt: bounds unknown
-    QHash<int, Bucket> m_buckets;                         // by local date yyyymmdd
+    QHash<int, Positions> m_buckets;                      // by local date yyyymmdd
     QList<qsizetype> m_unbucketed;                        // checked with occurs() on every lookup
 };

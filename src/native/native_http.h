@@ -4,7 +4,9 @@
 #include "native_session.h"
 
 #include <QByteArray>
+#include <QCoroFuture>
 #include <QCoroTask>
+#include <QtConcurrentRun>
 #include <QHash>
 #include <QString>
 #include <QUrl>
@@ -72,10 +74,18 @@ public:
         NativeResponse answer = co_await responseDetails(std::move(path), std::move(method), std::move(body),
                                                          std::move(contentType), maxBytes, std::move(stop));
         NativeClientError::throwForStatus(answer.status);
-        T value{};
-        if (!decode(answer.data, value))
+        std::optional<T> value;
+        if (answer.data.size() < decodeElsewhereBytes) {
+            value = decoded<T>(answer.data);
+        } else {
+            // A busy month's events take tens of milliseconds to decode: on a worker thread the
+            // window keeps answering meanwhile. The worker owns its copy of the data and its result.
+            QFuture<std::optional<T>> work = QtConcurrent::run([data = answer.data] { return decoded<T>(data); });
+            value = co_await work;
+        }
+        if (!value)
             throw NativeClientError::unsupportedResponse();
-        co_return value;
+        co_return std::move(*value);
     }
 
     // A server-sent event stream: onOpen once it is accepted (status 200, text/event-stream), then
@@ -89,6 +99,17 @@ public:
     QCoro::Task<> download(QString path, QUrl destination, std::stop_token stop = {}) const;
 
 private:
+    static constexpr qint64 decodeElsewhereBytes = 256 * 1024;
+
+    template <typename T>
+    static std::optional<T> decoded(const QByteArray &data)
+    {
+        T value{};
+        if (!decode(data, value))
+            return std::nullopt;
+        return value;
+    }
+
     // For stream() and download(): a GET built like every request but with its own Accept header,
     // and sending it on this client's manager (the caller owns the reply).
     QNetworkRequest getRequest(const QString &path, const QByteArray &accept) const;

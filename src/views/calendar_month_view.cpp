@@ -248,7 +248,7 @@ CalendarMonthGrid::Cell CalendarMonthGrid::cell(int index) const
     c.selected = m_calendar->sameDay(c.day, m_model.date());
     c.today = m_calendar->sameDay(c.day, m_now());
     c.inMonth = m_calendar->sameMonth(c.day, m_monthStart);
-    c.count = m_model.dayEvents(c.day).size();
+    c.count = m_model.dayEventCount(c.day);
 
     const QColor accent = calendarStyle::accent();
     if (c.selected) {
@@ -275,7 +275,7 @@ QString CalendarMonthGrid::cellValue(int index) const
     if (index < 0 || index >= cellCount())
         return {};
     // Counted apart: Qt 6.4's lupdate stops on an indexed call inside translate()'s arguments.
-    const int count = int(m_model.dayEvents(m_days[index]).size());
+    const int count = int(m_model.dayEventCount(m_days[index]));
     return QCoreApplication::translate("CalendarMonthView", "%n events", nullptr, count);
 }
 
