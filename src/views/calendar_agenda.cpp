@@ -65,7 +65,8 @@ RowLayout layoutRow(const CalendarAgendaModel::Row &row, const QFont &base, int 
     layout.timeFont = timeFont(base);
     const int timeWidth = QFontMetrics(layout.timeFont).horizontalAdvance(row.time);
     const int left = barWidth + rowSpacing;
-    const int textWidth = qMax(1, width - left - rowSpacing - timeWidth);
+    // The time keeps a gap from the right edge, where the scroll bar sits.
+    const int textWidth = qMax(1, width - left - 2 * rowSpacing - timeWidth);
     int y = verticalPadding;
     const auto add = [&](const QString &text, const QFont &font, const QString &icon, bool primary) {
         const QFontMetrics metrics(font);
@@ -87,7 +88,7 @@ RowLayout layoutRow(const CalendarAgendaModel::Row &row, const QFont &base, int 
     add(row.event.calendar_name, caption, {}, false);
     if (!row.event.location.isEmpty())
         add(row.event.location, base, QStringLiteral("mark-location"), false);
-    layout.time = QRect(width - timeWidth, verticalPadding, timeWidth, QFontMetrics(layout.timeFont).height());
+    layout.time = QRect(width - rowSpacing - timeWidth, verticalPadding, timeWidth, QFontMetrics(layout.timeFont).height());
     layout.height = qMax(y, layout.time.bottom() + 1) + verticalPadding;
     return layout;
 }
