@@ -1,6 +1,8 @@
 // A busy team's month: the app signed in against the development server holding N extra events in
 // the viewed month (--seed-events N), against a bare QWidget window of the same size. Each variant is
-// launched as a child process of this one, alternating, and the medians are compared:
+// launched as a child process of this one, alternating, and the medians are compared (a warm-up
+// launch of each comes first; the server then answers the app's unchanged range from its last
+// answer, as it does for any client reloading an unchanged month):
 //   window mapped   launch to the first painted window
 //   events painted  launch to the last repaint once the month has loaded (nothing painted for a
 //                   second afterwards: the window has settled)
