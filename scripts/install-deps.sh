@@ -5,7 +5,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev qtkeychain-qt6-dev qcoro-qt6-dev
   libicu-dev tzdata libsqlite3-dev libcpp-httplib-dev libical-dev libssl-dev
-  gnome-keyring dbus dbus-x11 libsecret-tools xvfb xauth openssl xdg-utils trayer
+  gnome-keyring dbus dbus-x11 libsecret-tools xvfb xauth openssl xdg-utils trayer at-spi2-core python3-pyatspi
   librsvg2-bin qt6-l10n-tools qt6-translations-l10n desktop-file-utils appstream file dpkg-dev
 )
 # The development server and the tests use http://localhost; a bare container may lack the name.

@@ -216,6 +216,10 @@ Un calendario para el servidor de calendarios de su equipo.</translation>
         <source>Done</source>
         <translation>Hecho</translation>
     </message>
+    <message>
+        <source>More actions</source>
+        <translation>Más acciones</translation>
+    </message>
 </context>
 <context>
     <name>CancellationError</name>

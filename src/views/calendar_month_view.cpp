@@ -41,7 +41,7 @@ void moveMonths(CalendarModel &model, int months)
     model.setDate(moved.value_or(model.date()));
 }
 
-// One day cell as an accessible button: label, value, selected state and a press action.
+// One day cell as an accessible table cell: label, value, selected state and a press action.
 class DayCellAccessible : public QAccessibleInterface, public QAccessibleActionInterface {
 public:
     DayCellAccessible(CalendarMonthGrid *grid, int index) : m_grid(grid), m_index(index) {}
@@ -79,7 +79,7 @@ public:
         const QRect local = m_grid->cellRect(m_index);
         return QRect(m_grid->mapToGlobal(local.topLeft()), local.size());
     }
-    QAccessible::Role role() const override { return QAccessible::Button; }
+    QAccessible::Role role() const override { return QAccessible::Cell; }
     QAccessible::State state() const override
     {
         QAccessible::State s;
@@ -115,10 +115,10 @@ private:
     int m_index;
 };
 
-// The grid as a group of day cells; the weekday headings are left out (the cells carry full dates).
+// The grid as a table of day cells; the weekday headings are left out (the cells carry full dates).
 class MonthGridAccessible : public QAccessibleWidget {
 public:
-    explicit MonthGridAccessible(CalendarMonthGrid *grid) : QAccessibleWidget(grid, QAccessible::Grouping) {}
+    explicit MonthGridAccessible(CalendarMonthGrid *grid) : QAccessibleWidget(grid, QAccessible::Table) {}
     ~MonthGridAccessible() override
     {
         for (QAccessible::Id id : std::as_const(m_cells))

@@ -25,6 +25,7 @@
 #include <QStyledItemDelegate>
 #include <QSplitter>
 #include <QToolBar>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -253,6 +254,9 @@ QWidget *CalendarWorkspace::buildDetail()
     m_refresh = m_toolBar->addAction(QIcon::fromTheme(QStringLiteral("view-refresh")), tr("Refresh"));
     m_refresh->setObjectName(QStringLiteral("refresh"));
     connect(m_refresh, &QAction::triggered, this, &CalendarWorkspace::reload);
+    // Qt's button for the actions that do not fit (shown in a narrow window) has no name of its own.
+    if (auto *overflow = m_toolBar->findChild<QToolButton *>(QStringLiteral("qt_toolbar_ext_button")))
+        overflow->setAccessibleName(tr("More actions"));
 
     auto *header = new QHBoxLayout;
     header->setContentsMargins(16, 8, 8, 0);
