@@ -7,12 +7,14 @@
 #include <memory>
 #include <vector>
 
-// Starts of the app, and of a probe with the app's start-up, against private runtime folders.
+// Starts of the app, and of a probe with the app's start-up, against private runtime folders and,
+// where a test starts one, a private session bus.
 class SingleInstanceTest : public QObject {
     Q_OBJECT
 private:
     QTemporaryDir m_home;
     std::vector<std::unique_ptr<QProcess>> m_started;
+    QString m_bus; // the session bus's address, or empty for none
 
     QProcess &start(const QString &program, const QTemporaryDir &runtime)
     {
@@ -21,7 +23,10 @@ private:
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
         env.insert(QStringLiteral("HOME"), m_home.path());
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home.filePath(QStringLiteral("config")));
-        env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+        if (m_bus.isEmpty())
+            env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+        else
+            env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), m_bus);
         process->setProcessEnvironment(env);
         process->start(program, {});
         return *process;
@@ -46,10 +51,24 @@ private slots:
             process->waitForFinished(5000);
         }
         m_started.clear();
+        m_bus.clear();
     }
 
+    void secondStartShowsTheFirst_data()
+    {
+        QTest::addColumn<bool>("sessionBus");
+        QTest::newRow("local socket") << false;
+        QTest::newRow("session bus") << true;
+    }
     void secondStartShowsTheFirst()
     {
+        QFETCH(bool, sessionBus);
+        if (sessionBus) {
+            QProcess &bus = *m_started.emplace_back(std::make_unique<QProcess>());
+            bus.start(QStringLiteral("dbus-daemon"), {"--session", "--nofork", "--print-address=1"});
+            m_bus = QString::fromUtf8(nextLine(bus));
+            QVERIFY2(!m_bus.isEmpty(), "dbus-daemon did not start");
+        }
         QTemporaryDir runtime;
         QProcess &first = start(QStringLiteral(PROBE), runtime);
         QCOMPARE(nextLine(first), "running");
@@ -58,8 +77,10 @@ private slots:
         QCOMPARE(second.exitCode(), 0);
         QCOMPARE(nextLine(second), "forwarded");
         QCOMPARE(nextLine(first), "activated");
+        QCOMPARE(QFileInfo::exists(socketIn(runtime)), !sessionBus);
 
-        // Another runtime folder (another user, another session) has an instance of its own.
+        // Another session (another bus or none, another runtime folder) has an instance of its own.
+        m_bus.clear();
         QTemporaryDir otherRuntime;
         QCOMPARE(nextLine(start(QStringLiteral(PROBE), otherRuntime)), "running");
     }
