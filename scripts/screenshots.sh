@@ -1,14 +1,26 @@
 #!/usr/bin/env bash
 # Takes PNG screenshots of the app on a virtual X display: the sign-in view, the waiting state with
-# its verification code, and the calendar with events, signed in to a development server that runs
-# with an in-memory database. The browser is played by teodal-approve-in-browser, which approves
-# the request on the server's approval page a few seconds after the app opens it.
-# Writes screenshots/sign-in.png, screenshots/waiting.png and screenshots/workspace.png.
+# its verification code, the calendar with events, the editor, quick add and settings, signed in to
+# a development server that runs with an in-memory database. The browser is played by
+# teodal-approve-in-browser, which approves the request on the server's approval page a few seconds
+# after the app opens it.
+#
+#   bash scripts/screenshots.sh [--lang es]
+#
+# Writes screenshots/{sign-in,waiting,workspace,editor,quick-add,settings}.png, or with --lang the
+# app in that language (its catalogue, its date formats) into screenshots/<lang>/. TEODAL_BUILD_DIR
+# picks another build folder than build/release (an existing one is used as configured).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
-build=$root/build/release
-out=$root/screenshots
+build=${TEODAL_BUILD_DIR:-$root/build/release}
+build=$(realpath -m "$build")
+lang=
+if [ "${1:-}" = --lang ]; then
+  lang=${2:?"--lang needs a language, for example es"}
+  shift 2
+fi
+out=$root/screenshots${lang:+/$lang}
 
 if [ "${1:-}" != --inside ]; then
   bash scripts/install-deps.sh
@@ -21,10 +33,11 @@ if [ "${1:-}" != --inside ]; then
     [ "$(id -u)" -eq 0 ] || { echo "Run as root: apt-get install -y ${missing[*]}" >&2; exit 1; }
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
   fi
-  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+  [ -f "$build/CMakeCache.txt" ] || cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
   cmake --build "$build" --target teodal-calendar teodal-devserver teodal-approve-in-browser
   mkdir -p "$out"
-  exec xvfb-run -a -s "-screen 0 1080x800x24" dbus-run-session -- bash "$0" --inside
+  exec env TEODAL_BUILD_DIR="$build" xvfb-run -a -s "-screen 0 1080x800x24" \
+    dbus-run-session -- bash "$0" ${lang:+--lang "$lang"} --inside
 fi
 
 # Inside the virtual display and a private D-Bus session: a fresh home, so no stored address or
@@ -60,9 +73,16 @@ BROWSER
 chmod +x "$work/browser"
 export BROWSER=$work/browser
 
-"$build/src/app/teodal-calendar" >"$work/app.log" 2>&1 &
-pids+=($!)
-window=$(timeout 20 xdotool search --sync --name '^Calendar$' | head -n1)
+# The app alone speaks the language: the locale's name for its dates, LANGUAGE for its catalogue.
+if [ -n "$lang" ]; then
+  territory=$(echo "$lang" | tr '[:lower:]' '[:upper:]')
+  env LANG="${lang}_${territory}.UTF-8" LANGUAGE="$lang" "$build/src/app/teodal-calendar" >"$work/app.log" 2>&1 &
+else
+  "$build/src/app/teodal-calendar" >"$work/app.log" 2>&1 &
+fi
+app=$!
+pids+=("$app")
+window=$(timeout 20 xdotool search --sync --onlyvisible --pid "$app" | head -n1)
 sleep 2
 import -window root "$out/sign-in.png"
 
@@ -75,5 +95,22 @@ import -window root "$out/waiting.png"
 
 sleep 10
 import -window root "$out/workspace.png"
+
+# Each sheet by its shortcut, pictured, then closed before the next.
+sheet() {
+  xdotool windowfocus --sync "$window"
+  xdotool key --clearmodifiers "$1"
+  sleep 1.5
+  if [ -n "${3:-}" ]; then
+    xdotool type --delay 15 "$3"
+    sleep 2
+  fi
+  import -window root "$out/$2.png"
+  xdotool key --clearmodifiers Escape
+  sleep 0.5
+}
+sheet ctrl+n editor
+sheet ctrl+k quick-add "Lunch with Ben tomorrow at 1pm for an hour"
+sheet ctrl+comma settings
 echo "Screenshots in $out:"
 ls -1 "$out"
