@@ -1,9 +1,10 @@
 #!/bin/sh
 # Fuzzes the parsers with clang's libFuzzer, AddressSanitizer and UndefinedBehaviorSanitizer.
 #
-#   scripts/fuzz.sh [seconds per target] [target …]
+#   [RUNS=executions] scripts/fuzz.sh [seconds per target] [target …]
 #
-# Targets: stream_lines records origin request_path dates quick_add (all by default), 60 s each by default.
+# Targets: stream_lines records origin request_path dates quick_add (all by default), 60 s each by
+# default; with RUNS set, a target also stops once it has run that many inputs.
 # Builds in build/fuzz; each target's growing corpus lives in build/fuzz/corpus/<target>, seeded
 # from tests/fuzz/corpus/<target>. A finding is written as crash-* (or leak-*, timeout-*) in the
 # current folder; add it to tests/fuzz/corpus/<target> once fixed so the replay test keeps it.
@@ -34,7 +35,7 @@ for target in $targets; do
   mkdir -p "$build/corpus/$target"
   echo "== $target: $seconds s"
   status=0
-  "$build/tests/fuzz/fuzz_$target" -max_total_time="$seconds" -timeout=10 -print_final_stats=1 \
+  "$build/tests/fuzz/fuzz_$target" -max_total_time="$seconds" -runs="${RUNS:--1}" -timeout=10 -print_final_stats=1 \
     "$build/corpus/$target" "$root/tests/fuzz/corpus/$target" >"$build/$target.log" 2>&1 || status=$?
   grep -E "^(stat::number_of_executed_units|stat::average_exec_per_sec|SUMMARY|property broken)" "$build/$target.log" || true
   if [ "$status" -ne 0 ]; then
