@@ -43,25 +43,6 @@ const Identity &identity()
     return made;
 }
 
-QByteArray reasonFor(int status)
-{
-    switch (status) {
-    case 200: return "OK";
-    case 201: return "Created";
-    case 204: return "No Content";
-    case 301: return "Moved Permanently";
-    case 302: return "Found";
-    case 303: return "See Other";
-    case 307: return "Temporary Redirect";
-    case 400: return "Bad Request";
-    case 401: return "Unauthorized";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 500: return "Internal Server Error";
-    default: return "Status";
-    }
-}
-
 bool sameName(const QByteArray &a, const QByteArray &b) { return a.compare(b, Qt::CaseInsensitive) == 0; }
 
 // Accepts plain sockets, or server-side TLS sockets that start their handshake at once.
@@ -344,7 +325,7 @@ void LoopbackPeer::send(Connection *connection, PeerAnswer answer)
     QByteArray body = answer.raw.value_or(answer.body);
     if (!answer.raw) {
         QByteArray head = "HTTP/1.1 " + QByteArray::number(answer.status) + ' '
-                          + (answer.reason.isEmpty() ? reasonFor(answer.status) : answer.reason) + "\r\n";
+                          + (answer.reason.isEmpty() ? QByteArray("Status") : answer.reason) + "\r\n";
         const bool lengthGiven = std::any_of(answer.headers.begin(), answer.headers.end(),
                                              [](const auto &h) { return sameName(h.first, "content-length"); });
         if (answer.contentLength && !lengthGiven)

@@ -65,7 +65,7 @@ struct RecordedRequest {
 //   PeerAnswer(200).header("Set-Cookie", "a=b").withBody("{}").inChunks(1, 20ms)
 struct PeerAnswer {
     int status = 200;
-    QByteArray reason;                 // empty: a standard phrase for the status
+    QByteArray reason;                 // empty: "Status" (clients ignore the phrase)
     HeaderList headers;                // sent in this order, after any Content-Length
     QByteArray body;
     bool contentLength = true;         // send "Content-Length: <body size>" unless headers has one;
