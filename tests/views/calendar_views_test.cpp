@@ -332,7 +332,6 @@ private slots:
         clickRow(workspace, 0);
         EventDetailsDialog *details = workspace.detailsDialog();
         QVERIFY(details);
-        QCOMPARE(details->size(), QSize(480, 500));
         QCOMPARE(details->palette().color(QPalette::Link), calendarStyle::accent());
         QVERIFY(!child(details, "editEvent"));
         QDesktopServices::setUrlHandler(QStringLiteral("http"), this, "openedUrl");

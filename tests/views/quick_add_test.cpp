@@ -136,14 +136,13 @@ private slots:
         QCOMPARE(rig.view.findChild<QLabel *>("quickAddZone")->text(), QStringLiteral("Asia/Tokyo"));
     }
 
+    // The transport's sentences are checked in its own test; here, that the view shows one as given,
+    // whether the server answered or never did.
     void parseFailuresShowTheirSentence()
     {
         const std::pair<PeerAnswer, QString> answers[] = {
             {PeerAnswer::json(500, "{}"),
              QStringLiteral("The request could not be completed (500). Your changes have not been confirmed.")},
-            {PeerAnswer::json(200, R"({"draft":{}})"), QStringLiteral("The server returned an unsupported response.")},
-            {PeerAnswer::json(200, QByteArray(NativeHTTP::defaultMaxBytes + 1, ' ')),
-             QStringLiteral("The server response is too large.")},
             {PeerAnswer::never(), QStringLiteral("The request timed out.")},
         };
         for (const auto &[answer, sentence] : answers) {
@@ -201,7 +200,6 @@ private slots:
         QTest::keyClick(&workspace, Qt::Key_K, Qt::ControlModifier);
         QDialog *sheet = workspace.quickAddSheet();
         QVERIFY(sheet && sheet->isVisible());
-        QCOMPARE(sheet->size(), QSize(440, 540));
         auto *view = sheet->findChild<QuickAddView *>();
         QCOMPARE(view->findChild<QPlainTextEdit *>("quickAddText")->toPlainText(), QStringLiteral("Lunch"));
         QTRY_VERIFY(view->preview());
@@ -232,7 +230,6 @@ private slots:
         CalendarMenuView panel(rig.model, rig.client, rig.preferences);
         const auto visible = [&](const char *name) { return panel.findChild<QWidget *>(name)->isVisible(); };
         panel.show(); // every showing loads
-        QCOMPARE(panel.size(), QSize(380, 640));
         QTRY_VERIFY(rig.model.loading() && !rig.model.calendars().isEmpty());
         QVERIFY(visible("menuLoading") && !visible("menuNoEvents"));
         QTRY_VERIFY(!rig.model.loading());
