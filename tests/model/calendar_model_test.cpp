@@ -105,6 +105,13 @@ private slots:
         QTest::newRow("events undecodable")
             << LoadCase{.eventsBody = R"({"events":[{"id":1}]})", .query = madrid, .writes = "loading calendars events error loading",
                         .error = NativeClientError::unsupportedResponse().description()};
+        // Answers this large are decoded on a worker thread.
+        const QByteArray padding(300 * 1024, ' ');
+        QTest::newRow("large") << LoadCase{.eventsBody = eventsJson({timed(8, 2)}) + padding, .query = madrid};
+        QTest::newRow("large, undecodable")
+            << LoadCase{.eventsBody = R"({"events":[{"id":1}]})" + padding, .query = madrid,
+                        .writes = "loading calendars events error loading",
+                        .error = NativeClientError::unsupportedResponse().description()};
     }
 
     // A reload asks for the session, then for the events of the 42-day grid, announces each write in
@@ -136,6 +143,7 @@ private slots:
         QCOMPARE(rig.model->calendars().at(0).id, c.sessionStatus == 200 ? 2 : 1);
         QCOMPARE(rig.model->events(), c.error.isEmpty() ? QList{timed(8, 2)} : QList<CalendarEvent>());
         QCOMPARE(rig.model->dayEvents(march15), rig.model->events());
+        QCOMPARE(rig.model->dayEventCount(march15), rig.model->events().size());
         QCOMPARE(rig.model->error(), c.error);
         QVERIFY(!rig.model->loading());
     }
