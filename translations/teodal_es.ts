@@ -95,6 +95,13 @@ Un calendario para el servidor de calendarios de su equipo.</translation>
     </message>
 </context>
 <context>
+    <name>CalendarMonthGrid</name>
+    <message>
+        <source>%1, today</source>
+        <translation>%1, hoy</translation>
+    </message>
+</context>
+<context>
     <name>CalendarMonthView</name>
     <message numerus="yes">
         <source>%n events</source>

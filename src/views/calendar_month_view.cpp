@@ -267,7 +267,9 @@ QString CalendarMonthGrid::cellLabel(int index) const
 {
     if (index < 0 || index >= cellCount())
         return {};
-    return m_model.display(m_days[index], QStringLiteral("EEEE d MMMM yyyy"));
+    const QString date = m_model.display(m_days[index], QStringLiteral("EEEE d MMMM yyyy"));
+    // The ring that marks today is only seen; a screen reader hears it in the name.
+    return m_calendar->sameDay(m_days[index], m_now()) ? tr("%1, today").arg(date) : date;
 }
 
 QString CalendarMonthGrid::cellValue(int index) const

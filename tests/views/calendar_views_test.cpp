@@ -201,6 +201,8 @@ private slots:
         }
         QVERIFY(grid->headings().first().startsWith(QLatin1Char('S')));
         QVERIFY(grid->cellLabel(0).startsWith(QLatin1String("Sunday")));
+        for (int i = 0; i < grid->cellCount(); ++i)
+            QCOMPARE(grid->cellLabel(i).endsWith(QLatin1String(", today")), grid->cell(i).today);
     }
 
     void filterChangesDotsAndAgendaWithoutReload()
