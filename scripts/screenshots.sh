@@ -9,7 +9,8 @@
 #
 # Writes screenshots/{sign-in,waiting,workspace,editor,quick-add,settings}.png, or with --lang the
 # app in that language (its catalogue, its date formats) into screenshots/<lang>/. TEODAL_BUILD_DIR
-# picks another build folder than build/release (an existing one is used as configured).
+# picks another build folder than build/release (an existing one is used as configured);
+# TEODAL_SEED_EVENTS=N adds N generated events to the month shown (a busy team's calendar).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -58,7 +59,8 @@ trap cleanup EXIT
 
 port=18731
 while (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; do port=$((port + 1)); done
-"$build/devserver/teodal-devserver" --port "$port" --database :memory: >"$work/server.log" 2>&1 &
+"$build/devserver/teodal-devserver" --port "$port" --database :memory: --seed-events "${TEODAL_SEED_EVENTS:-0}" \
+  >"$work/server.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 1 100); do
   grep -qm1 '^http' "$work/server.log" && break
