@@ -16,6 +16,7 @@
 #include "native_sign_in_view.h"
 #include "preferences.h"
 #include "run_task.h"
+#include "virtual_clock.h"
 #include "system_time_zone_watcher.h"
 #include "wall_clock_edit.h"
 
@@ -41,23 +42,6 @@
 using namespace std::chrono_literals;
 
 namespace {
-
-// Time that passes only when someone sleeps: the sign-in poll keeps its 2-second rule without the
-// test waiting for it.
-class VirtualClock final : public Clock {
-public:
-    TimePoint now() const override { return m_now; }
-    QCoro::Task<> sleep(std::chrono::milliseconds duration, std::stop_token stop) override
-    {
-        m_now += duration;
-        co_await QCoro::sleepFor(1ms);
-        if (stop.stop_requested())
-            throw CancellationError();
-    }
-
-private:
-    TimePoint m_now = std::chrono::steady_clock::now();
-};
 
 // Answers like a platform store does: later, from the event loop; while `stalled`, reads wait (a
 // locked keyring showing its unlock prompt).

@@ -6,14 +6,12 @@
 #include "browser_approval.h"
 #include "calendar_model.h"
 #include "calendar_workspace.h"
-#include "clock.h"
-#include "errors.h"
 #include "memory_secret_store.h"
 #include "native_sign_in_view.h"
 #include "quick_add_view.h"
 #include "run_task.h"
+#include "virtual_clock.h"
 
-#include <QCoroTimer>
 #include <QDialog>
 #include <QFile>
 #include <QMainWindow>
@@ -33,23 +31,6 @@
 using namespace std::chrono_literals;
 
 namespace {
-
-// Time that passes only when someone sleeps: sign-in keeps its 2-second poll without the test
-// waiting for it.
-class VirtualClock final : public Clock {
-public:
-    TimePoint now() const override { return m_now; }
-    QCoro::Task<> sleep(std::chrono::milliseconds duration, std::stop_token stop) override
-    {
-        m_now += duration;
-        co_await QCoro::sleepFor(1ms);
-        if (stop.stop_requested())
-            throw CancellationError();
-    }
-
-private:
-    TimePoint m_now = std::chrono::steady_clock::now();
-};
 
 // One person's app, signed in through the approval page as `person`.
 struct PersonApp {
