@@ -615,8 +615,8 @@ bool decodeRecord(const QByteArray &json, Record &out)
 
 // Compact JSON written straight into one buffer: the development server encodes thousands of events
 // per answer, where a QJsonObject per event cost more than listing them. Members are written in the
-// order given; strings as UTF-8 with only the escapes JSON requires (a lone surrogate, which has no
-// UTF-8 form, becomes U+FFFD).
+// order given; strings as UTF-8 with only the escapes JSON requires, and a lone surrogate, which has
+// no UTF-8 form, as its \u escape (as QJsonDocument wrote it), so that it decodes to itself.
 class Writer {
 public:
     explicit Writer(qsizetype reserve) { m_out.reserve(reserve); }
@@ -689,10 +689,13 @@ private:
                 }
                 continue;
             }
-            if (QChar::isHighSurrogate(c) && p < end && QChar::isLowSurrogate(*p))
+            if (QChar::isHighSurrogate(c) && p < end && QChar::isLowSurrogate(*p)) {
                 c = QChar::surrogateToUcs4(char16_t(c), *p++);
-            else if (QChar::isSurrogate(c))
-                c = QChar::ReplacementCharacter;
+            } else if (QChar::isSurrogate(c)) {
+                const char escape[] = {'\\', 'u', hex[c >> 12], hex[(c >> 8) & 0xf], hex[(c >> 4) & 0xf], hex[c & 0xf]};
+                m_out.append(escape, sizeof escape);
+                continue;
+            }
             utf8(c);
         }
         m_out.append('"');
