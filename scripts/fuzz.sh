@@ -31,8 +31,8 @@ done
 
 export LANG=en_US.UTF-8 TZ=UTC ASAN_OPTIONS=detect_leaks=0
 # AddressSanitizer's quarantine and libFuzzer's bookkeeping pass 1 GB within a few million runs; from
-# half the RSS limit libFuzzer purges the allocator every second, which then took most of the time
-# (stream_lines fell from about 12,000 to 1,500 runs a second). 4 GB still stops a real runaway.
+# half the RSS limit libFuzzer purges the allocator every second, and the purge with the page faults
+# after it took about half of the fuzzer's time. 4 GB still stops a real runaway.
 rss_limit_mb=4096
 found=0
 for target in $targets; do
