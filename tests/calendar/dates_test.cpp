@@ -1,5 +1,7 @@
 #include "dates.h"
+#include "records.h"
 
+#include <QRandomGenerator>
 #include <QTest>
 #include <QTimeZone>
 
@@ -221,6 +223,70 @@ private slots:
             const Instant instant = instantFromSeconds(seconds);
             const minutes offset = duration_cast<minutes>(at(dates::formatLocal(instant, false, zone), utc) - instant);
             QCOMPARE(offset.count() * 60, reference.offsetFromUtc(QDateTime::fromSecsSinceEpoch(seconds)));
+        }
+    }
+
+    // Zones with half-hour shifts (Lord Howe), a skipped day (Apia, 30 December 2011) and midnight
+    // changes (São Paulo, Havana), at random instants 1950–2100 and every minute around clock changes.
+    void randomInstants_data()
+    {
+        QTest::addColumn<QString>("zone");
+        for (const char *zone : {"Europe/Madrid", "America/New_York", "Australia/Lord_Howe", "Pacific/Apia",
+                                 "America/Sao_Paulo", "America/Havana", "Asia/Kolkata", "UTC"})
+            QTest::newRow(zone) << QString::fromLatin1(zone);
+    }
+
+    void randomInstants()
+    {
+        using namespace std::chrono;
+        QFETCH(QString, zone);
+        QRandomGenerator random(20111230);
+        const auto randomInstant = [&] { return Instant(milliseconds(random.bounded(-631152000'000LL, 4102444800'000LL))); };
+        const GregorianCalendar calendar(zone, 1);
+        QList<Instant> instants;
+        for (int i = 0; i < 1500; ++i)
+            instants << randomInstant();
+        for (const qint64 change : {1743296400, 1761440400, 1741503600, 1762063200, 1743865200, 1759591800, 1301752800,
+                                    1316872800, 1325239200, 1518919200, 1541300400, 1741496400, 1762059600}) {
+            for (Instant t = instantFromSeconds(change) - 2h; t < instantFromSeconds(change) + 2h; t += 1min)
+                instants << t;
+        }
+        // Format then parse gives the minute back, or the other instant of a repeated local time; a
+        // date gives its day's first instant, midnight or, where that is skipped, later.
+        for (const Instant instant : instants) {
+            const QString text = dates::formatLocal(instant, false, zone);
+            const std::optional<Instant> parsed = dates::parseLocal(text, false, zone);
+            QVERIFY2(parsed && (*parsed == floor<minutes>(instant)
+                                || (local(parsed, zone) == text && floor<minutes>(*parsed) == *parsed)), qPrintable(text));
+            QCOMPARE(dates::parseLocal(dates::formatLocal(instant, true, zone), true, zone), std::optional(calendar.startOfDay(instant)));
+        }
+
+        // Every grid is 42 consecutive existing days from its week start, the month start in the first
+        // week, each cell its day's start; a day covered exactly by an event is the only one it occurs on.
+        const auto civil = [](const GregorianCalendar::Fields &f) { return year{f.year} / f.month / f.day; };
+        for (int i = 0; i < 82; ++i) {
+            const Instant date = i < 80 ? randomInstant() : at(i == 80 ? "2011-12-15T00:00" : "2018-11-15T00:00", utc);
+            const qint64 weekStart = random.bounded(-20, 20);
+            const GregorianCalendar grid = calendarDates::calendar(zone, weekStart);
+            const QList<Instant> days = calendarDates::days(zone, weekStart, date);
+            QCOMPARE(days.size(), 42);
+            QCOMPARE(grid.fields(days.first()).weekday, grid.firstWeekday());
+            const Instant monthStart = calendarDates::monthStart(zone, weekStart, date);
+            QVERIFY(grid.sameMonth(monthStart, date) && days.first(7).contains(monthStart));
+            year_month_day expected = civil(grid.fields(days.first()));
+            for (qsizetype d = 0; d < days.size(); ++d, expected = sys_days(expected) + std::chrono::days(1)) {
+                if (civil(grid.fields(days[d])) != expected) { // only a date the zone skipped is left out
+                    QVERIFY(!grid.date(int(expected.year()), int(unsigned(expected.month())), int(unsigned(expected.day()))));
+                    expected = sys_days(expected) + std::chrono::days(1);
+                    QCOMPARE(civil(grid.fields(days[d])), expected);
+                }
+                QCOMPARE(days[d], grid.startOfDay(days[d]));
+                if (d + 1 < days.size()) {
+                    const CalendarEvent event{.start = secondsSinceEpoch(days[d]), .end = secondsSinceEpoch(days[d + 1])};
+                    QVERIFY(event.occurs(days[d], grid) && event.occurs(days[d + 1] - seconds(1), grid));
+                    QVERIFY(!event.occurs(days[d + 1], grid) && !event.occurs(days[d] - seconds(1), grid));
+                }
+            }
         }
     }
 };
