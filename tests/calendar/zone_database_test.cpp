@@ -9,21 +9,6 @@
 
 #include <chrono>
 
-// The date services read their zones from the database under TZDIR: this test writes one with a
-// zone no real database has and points TZDIR at it before the first zone is used.
-class ZoneDatabaseTest : public QObject {
-    Q_OBJECT
-private slots:
-    void initTestCase();
-    void inventedZone_data();
-    void inventedZone();
-    void damagedFiles();
-    void withoutDatabase();
-
-private:
-    QTemporaryDir m_tzdir;
-};
-
 namespace {
 
 const QString invented = QStringLiteral("Test/Invented");
@@ -73,80 +58,83 @@ QByteArray inventedZoneFile(const QByteArray &footer = "NEW2:30NDT,M4.3.2/1:30,M
     return tzif({1577836800}, {1}, {{3600, false, "OLD"}, {-9000, false, "NEW"}}, footer);
 }
 
-qint64 utcSeconds(const char *utc)
-{
-    return secondsSinceEpoch(*dates::parseLocal(QString::fromLatin1(utc), false, QStringLiteral("UTC")));
-}
-
 } // namespace
 
-void ZoneDatabaseTest::initTestCase()
-{
-    QVERIFY(m_tzdir.isValid() && QDir(m_tzdir.path()).mkdir(QStringLiteral("Test")));
-    for (const char *name : {"Test/Invented", "Test/Alias"}) {
-        QFile file(m_tzdir.filePath(QLatin1String(name)));
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(inventedZoneFile()) > 0);
+// The date services read their zones from the database under TZDIR: this test writes one with a
+// zone no real database has and points TZDIR at it before the first zone is used.
+class ZoneDatabaseTest : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_tzdir;
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_tzdir.isValid() && QDir(m_tzdir.path()).mkdir(QStringLiteral("Test")));
+        for (const char *name : {"Test/Invented", "Test/Alias"}) {
+            QFile file(m_tzdir.filePath(QLatin1String(name)));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(inventedZoneFile()) > 0);
+        }
+        QFile index(m_tzdir.filePath(QStringLiteral("tzdata.zi")));
+        QVERIFY(index.open(QIODevice::WriteOnly));
+        index.write("# version test\nZ Test/Invented 1 - OLD 2020\n-2:30 - NEW\nL Test/Invented Test/Alias\n");
+        index.close();
+        qputenv("TZDIR", QFile::encodeName(m_tzdir.path()));
+        qputenv("TZ", "Test/Invented");
     }
-    QFile index(m_tzdir.filePath(QStringLiteral("tzdata.zi")));
-    QVERIFY(index.open(QIODevice::WriteOnly));
-    index.write("# version test\nZ Test/Invented 1 - OLD 2020\n-2:30 - NEW\nL Test/Invented Test/Alias\n");
-    index.close();
-    qputenv("TZDIR", QFile::encodeName(m_tzdir.path()));
-    qputenv("TZ", "Test/Invented");
-}
 
-void ZoneDatabaseTest::inventedZone_data()
-{
-    QTest::addColumn<QString>("utc");
-    QTest::addColumn<int>("offsetMinutes");
-    QTest::newRow("before the transition") << "2019-12-31T23:59" << 60;
-    QTest::newRow("after it") << "2020-01-01T00:00" << -150;
-    // The footer's rule in the rest of the last transition's year, then in later years.
-    QTest::newRow("summer 2020") << "2020-06-01T00:00" << -90;
-    QTest::newRow("before spring 2031") << "2031-04-15T03:59" << -150;
-    QTest::newRow("spring 2031") << "2031-04-15T04:00" << -90;
-    QTest::newRow("before autumn 2031") << "2031-09-06T03:29" << -90;
-    QTest::newRow("autumn 2031") << "2031-09-06T03:30" << -150;
-}
+    void inventedZone_data()
+    {
+        QTest::addColumn<QString>("utc");
+        QTest::addColumn<int>("offsetMinutes");
+        QTest::newRow("before the transition") << "2019-12-31T23:59" << 60;
+        QTest::newRow("after it") << "2020-01-01T00:00" << -150;
+        // The footer's rule in the rest of the last transition's year, then in later years.
+        QTest::newRow("summer 2020") << "2020-06-01T00:00" << -90;
+        QTest::newRow("before spring 2031") << "2031-04-15T03:59" << -150;
+        QTest::newRow("spring 2031") << "2031-04-15T04:00" << -90;
+        QTest::newRow("before autumn 2031") << "2031-09-06T03:29" << -90;
+        QTest::newRow("autumn 2031") << "2031-09-06T03:30" << -150;
+    }
 
-void ZoneDatabaseTest::inventedZone()
-{
-    QFETCH(QString, utc);
-    QFETCH(int, offsetMinutes);
-    // Only the names of this database exist, and the system zone is one of them.
-    QCOMPARE(zones::knownIds(), QStringList{invented});
-    QVERIFY(zones::isKnown(QStringLiteral("Test/Alias")) && !zones::isKnown(QStringLiteral("Europe/Madrid")));
-    QCOMPARE(zones::systemId(), invented);
+    void inventedZone()
+    {
+        QFETCH(QString, utc);
+        QFETCH(int, offsetMinutes);
+        // Only the names of this database exist, and the system zone is one of them.
+        QCOMPARE(zones::knownIds(), QStringList{invented});
+        QVERIFY(zones::isKnown(QStringLiteral("Test/Alias")) && !zones::isKnown(QStringLiteral("Europe/Madrid")));
+        QCOMPARE(zones::systemId(), invented);
 
-    const Instant instant = *dates::parseLocal(utc, false, QStringLiteral("UTC"));
-    const QString local = dates::formatLocal(instant, false, invented);
-    QCOMPARE(utcSeconds(qPrintable(local)) - secondsSinceEpoch(instant), offsetMinutes * 60);
-}
+        const Instant instant = *dates::parseLocal(utc, false, QStringLiteral("UTC"));
+        const QString local = dates::formatLocal(instant, false, invented);
+        QCOMPARE(*dates::parseLocal(local, false, QStringLiteral("UTC")) - instant, std::chrono::minutes(offsetMinutes));
+    }
 
-void ZoneDatabaseTest::damagedFiles()
-{
-    const QByteArray whole = inventedZoneFile();
-    QVERIFY(zoneFromTzif(invented, whole));
-    for (qsizetype size = 0; size < whole.size(); ++size)
-        QVERIFY2(!zoneFromTzif(invented, whole.first(size)), qPrintable(QString::number(size)));
-    for (const QByteArray footer :
-         {"NEW2:30NDT,M13.1.0,M9.1.5", "NEW2:30NDT,M4.3.2", "N2:30", "NEW2:30NDT,M4.3.2/200,J1", "NEW2:30NDT,59,J1"})
-        QVERIFY2(!zoneFromTzif(invented, inventedZoneFile(footer)), footer.constData());
-    QByteArray badType = whole;
-    badType[badType.indexOf("OLD\0NEW") - 2 * 6 - 1] = 7; // the transition's type index, past the two types
-    QVERIFY(!zoneFromTzif(invented, badType));
-}
+    void damagedFiles()
+    {
+        const QByteArray whole = inventedZoneFile();
+        QVERIFY(zoneFromTzif(invented, whole));
+        for (qsizetype size = 0; size < whole.size(); ++size)
+            QVERIFY2(!zoneFromTzif(invented, whole.first(size)), qPrintable(QString::number(size)));
+        for (const QByteArray footer :
+             {"NEW2:30NDT,M13.1.0,M9.1.5", "NEW2:30NDT,M4.3.2", "N2:30", "NEW2:30NDT,M4.3.2/200,J1", "NEW2:30NDT,59,J1"})
+            QVERIFY2(!zoneFromTzif(invented, inventedZoneFile(footer)), footer.constData());
+        QByteArray badType = whole;
+        badType[badType.indexOf("OLD\0NEW") - 2 * 6 - 1] = 7; // the transition's type index, past the two types
+        QVERIFY(!zoneFromTzif(invented, badType));
+    }
 
-void ZoneDatabaseTest::withoutDatabase()
-{
-    QTemporaryDir empty;
-    ZoneDatabase database(empty.path());
-    QVERIFY(!database.available());
-    const QString madrid = QStringLiteral("Europe/Madrid");
-    QVERIFY(database.zone(madrid) && database.zoneIds().contains(madrid));
-    for (const char *id : {"GMT+5", "BST", "SystemV/AST4", "Etc/Unknown"})
-        QVERIFY2(!database.zone(QLatin1String(id)), id);
-}
+    void withoutDatabase()
+    {
+        QTemporaryDir empty;
+        ZoneDatabase database(empty.path());
+        QVERIFY(!database.available());
+        const QString madrid = QStringLiteral("Europe/Madrid");
+        QVERIFY(database.zone(madrid) && database.zoneIds().contains(madrid));
+        for (const char *id : {"GMT+5", "BST", "SystemV/AST4", "Etc/Unknown"})
+            QVERIFY2(!database.zone(QLatin1String(id)), id);
+    }
+};
 
 QTEST_GUILESS_MAIN(ZoneDatabaseTest)
 #include "zone_database_test.moc"
