@@ -18,6 +18,7 @@
 #include <QTest>
 
 #include <atomic>
+#include <functional>
 #include <map>
 
 namespace {
@@ -31,13 +32,7 @@ QString base64url(const QByteArray &bytes)
 
 QString challengeFor(const QString &v) { return base64url(QCryptographicHash::hash(v.toUtf8(), QCryptographicHash::Sha256)); }
 
-QByteArray object(std::initializer_list<std::pair<QString, QJsonValue>> members)
-{
-    QJsonObject o;
-    for (const auto &[k, v] : members)
-        o.insert(k, v);
-    return QJsonDocument(o).toJson(QJsonDocument::Compact);
-}
+QByteArray object(const QJsonObject &members) { return QJsonDocument(members).toJson(QJsonDocument::Compact); }
 
 CalendarEvent breakfast()
 {
@@ -46,8 +41,7 @@ CalendarEvent breakfast()
                          .tz = madrid};
 }
 
-template <typename Predicate>
-CalendarEvent findEvent(const QList<CalendarEvent> &events, Predicate predicate)
+CalendarEvent findEvent(const QList<CalendarEvent> &events, const std::function<bool(const CalendarEvent &)> &predicate)
 {
     const auto found = std::find_if(events.begin(), events.end(), predicate);
     return found == events.end() ? CalendarEvent{} : *found;
@@ -221,29 +215,38 @@ private slots:
         QTEST(exchange(id).status, "exchangeStatus");
     }
 
+    // The grid's weeks (Monday first) across the Madrid clock change, with a busy month seeded in:
+    // each event once, in range, in order, at its own wall time, varied as a busy team's are.
     void eventsAcrossTheClockChange()
     {
+        const QString from = QStringLiteral("2025-02-24"), to = QStringLiteral("2025-04-07");
         signIn();
-        const auto events = eventsIn(QStringLiteral("2025-02-24"), QStringLiteral("2025-04-07"));
-        const qint64 from = secondsSinceEpoch(*dates::parseLocal(u"2025-02-24", true, madrid));
-        const qint64 to = secondsSinceEpoch(*dates::parseLocal(u"2025-04-07", true, madrid));
-        QSet<QString> identities;
+        const qsizetype demo = eventsIn(from, to).size();
+        startServer(400);
+        signIn();
+        const auto events = eventsIn(from, to);
+        QCOMPARE(events.size(), demo + 400);
+        const qint64 start = secondsSinceEpoch(*dates::parseLocal(from, true, madrid));
+        const qint64 end = secondsSinceEpoch(*dates::parseLocal(to, true, madrid));
+        QSet<QString> identities, statuses, zones;
         QStringList maintenance;
         for (qsizetype i = 0; i < events.size(); ++i) {
             const CalendarEvent &e = events[i];
-            QVERIFY2(e.all_day ? e.day_start < QLatin1String("2025-04-07") && e.day_end > QLatin1String("2025-02-24")
-                               : e.start < to && e.end > from,
-                     qPrintable(e.identity()));
+            QVERIFY2(e.all_day ? e.day_start < to && e.day_end > from : e.start < end && e.end > start, qPrintable(e.identity()));
             QVERIFY(e.all_day == !e.day_start.isEmpty());
             QVERIFY(!e.recurring || !e.occurrence.isEmpty());
             QVERIFY(i == 0 || events[i - 1].start <= e.start);
             identities.insert(e.identity());
+            statuses.insert(e.status);
+            zones.insert(e.tz);
             if (!e.all_day)
                 QCOMPARE(dates::formatLocal(instantFromSeconds(e.start), false, e.tz), e.start_local);
             if (e.title == QLatin1String("Server maintenance"))
                 maintenance << e.start_local + QLatin1Char('@') + QString::number(e.start);
         }
         QCOMPARE(identities.size(), events.size());
+        QCOMPARE(statuses.size(), 3);
+        QVERIFY(zones.size() >= 4);
 
         // The weekly 02:30 job keeps its wall-clock time; on 30 March 02:30 does not exist in Madrid.
         QCOMPARE(maintenance, (QStringList{"2025-03-16T02:30@1742088600", "2025-03-23T02:30@1742693400",
@@ -285,53 +288,47 @@ private slots:
         event.start_local = QStringLiteral("2025-10-26T02:30");
         event.end_local = QStringLiteral("2025-10-26T03:30");
         QVERIFY(fetch<SavedEvent>("POST", QStringLiteral("/api/native/events"), encode(event)).warning);
+
+        // Times whose neighbouring hours fall outside the calendar (or its reform) are saved or refused
+        // cleanly, and listing the week before year 10000 stops the seeded series there.
+        for (const auto &[start, tz, mustSave] : {std::tuple("9999-12-31T23:30", "UTC", true),
+                                                  std::tuple("1500-03-01T00:30", "UTC", true), // after a Julian leap day
+                                                  std::tuple("1582-10-10T00:00", "Europe/Madrid", false)}) {
+            event.start_local = QString::fromLatin1(start);
+            event.end_local = event.start_local.left(11) + QStringLiteral("23:59");
+            event.tz = QString::fromLatin1(tz);
+            const Answer saved = call("POST", QStringLiteral("/api/native/events"), encode(event));
+            QVERIFY2(saved.status == 200 || (!mustSave && saved.status == 422), saved.body.constData());
+        }
+        QCOMPARE(call("GET", QStringLiteral("/api/native/events?from=9999-12-24&to=9999-12-31&zone=UTC")).status, 200);
     }
 
+    void quickParseAndSave_data()
+    {
+        QTest::addColumn<QuickCase>("expected");
+        for (const QuickCase &c : quickCases())
+            QTest::newRow(qPrintable(c.text)) << c;
+    }
+
+    // Each sentence typed at the cases' moment: its whole preview, then the saved event in the listing.
     void quickParseAndSave()
     {
+        QFETCH(QuickCase, expected);
         m_secondsLater = secondsSinceEpoch(quickNow()) - secondsSinceEpoch(*dates::parseLocal(u"2025-03-20T10:00", false, madrid));
         signIn();
-        for (const QuickCase &expected : quickCases()) {
-            const auto preview = fetch<QuickPreview>("POST", QStringLiteral("/api/native/quick/parse"),
-                                                     object({{"text", expected.text}, {"zone", madrid}}));
-            QCOMPARE(preview.draft, expected.draft);
-            const auto saved = fetch<SavedEvent>("POST", QStringLiteral("/api/native/quick"), encode(preview.draft));
-            const QString day = preview.draft.start_local.left(10);
-            const QString next = dates::formatLocal(*dates::parseLocal(day, true, madrid) + std::chrono::hours(36), true, madrid);
-            const CalendarEvent e = findEvent(eventsIn(day, next), [&](const CalendarEvent &c) { return c.id == saved.id; });
-            QVERIFY2(e.start_local == expected.draft.start_local && e.recurring == !expected.draft.repeat.isEmpty(),
-                     qPrintable(expected.text));
-        }
-    }
-
-    // Times whose neighbouring hours fall outside the calendar (or its reform) are saved or refused
-    // cleanly, and listing the week before year 10000 stops the seeded series there.
-    void timesAtTheEndsOfTheCalendar_data()
-    {
-        QTest::addColumn<QString>("start");
-        QTest::addColumn<QString>("tz");
-        QTest::addColumn<int>("status"); // 0: saved or refused, as the date services place it
-        QTest::addColumn<bool>("listLastWeek");
-        QTest::newRow("last half hour of 9999") << "9999-12-31T23:30" << "UTC" << 200 << true;
-        QTest::newRow("day after a Julian leap day") << "1500-03-01T00:30" << "UTC" << 200 << false;
-        QTest::newRow("inside the calendar reform") << "1582-10-10T00:00" << madrid << 0 << false;
-    }
-
-    void timesAtTheEndsOfTheCalendar()
-    {
-        QFETCH(QString, start);
-        QFETCH(QString, tz);
-        QFETCH(int, status);
-        QFETCH(bool, listLastWeek);
-        signIn();
-        CalendarEvent event = breakfast();
-        event.start_local = start;
-        event.end_local = start.left(11) + QStringLiteral("23:59");
-        event.tz = tz;
-        const Answer saved = call("POST", QStringLiteral("/api/native/events"), encode(event));
-        QVERIFY2(status == 0 ? saved.status == 200 || saved.status == 422 : saved.status == status, saved.body.constData());
-        if (listLastWeek)
-            QCOMPARE(call("GET", QStringLiteral("/api/native/events?from=9999-12-24&to=9999-12-31&zone=UTC")).status, 200);
+        const auto preview = fetch<QuickPreview>("POST", QStringLiteral("/api/native/quick/parse"),
+                                                 object({{"text", expected.text}, {"zone", madrid}}));
+        QCOMPARE(preview.draft, expected.draft);
+        QCOMPARE(preview.when, expected.when);
+        QCOMPARE(preview.assumptions, expected.assumptions);
+        QCOMPARE(preview.calendar_name, expected.draft.calendar_id == 3 ? QStringLiteral("Travel") : QStringLiteral("Team"));
+        QCOMPARE(preview.repeat_label.isEmpty(), expected.draft.repeat.isEmpty());
+        const auto saved = fetch<SavedEvent>("POST", QStringLiteral("/api/native/quick"), encode(preview.draft));
+        const QString day = preview.draft.start_local.left(10);
+        const QString next = dates::formatLocal(*dates::parseLocal(day, true, madrid) + std::chrono::hours(36), true, madrid);
+        const CalendarEvent e = findEvent(eventsIn(day, next), [&](const CalendarEvent &c) { return c.id == saved.id; });
+        QCOMPARE(e.start_local, expected.draft.start_local);
+        QCOMPARE(e.recurring, !expected.draft.repeat.isEmpty());
     }
 
     void badRequestsAreRefusedPlainly_data()
@@ -449,25 +446,6 @@ private slots:
         QVERIFY2(received.startsWith(answer), received.constData());
     }
 
-    // The seeded events all land in the month grid (Monday first) and vary as a busy team's do.
-    void busyMonthIsSeeded()
-    {
-        const QString from = QStringLiteral("2025-02-24"), to = QStringLiteral("2025-04-07");
-        signIn();
-        const qsizetype demo = eventsIn(from, to).size();
-        startServer(400);
-        signIn();
-        const auto events = eventsIn(from, to);
-        QCOMPARE(events.size(), demo + 400);
-        QSet<QString> statuses, zones;
-        for (const CalendarEvent &e : events) {
-            statuses.insert(e.status);
-            zones.insert(e.tz);
-        }
-        QCOMPARE(statuses.size(), 3);
-        QVERIFY(zones.size() >= 4);
-    }
-
     // The server picks the encoding: gzip when it is accepted, never the library's slow brotli.
     void answersAreGzippedOnlyWhenAccepted_data()
     {
@@ -477,7 +455,6 @@ private slots:
         QTest::newRow("anything") << QByteArray("*") << QByteArray("gzip");
         QTest::newRow("brotli only") << QByteArray("br") << QByteArray();
         QTest::newRow("gzip refused") << QByteArray("br, gzip;q=0, *") << QByteArray();
-        QTest::newRow("identity") << QByteArray("identity") << QByteArray();
     }
 
     void answersAreGzippedOnlyWhenAccepted()
@@ -554,8 +531,9 @@ private slots:
         QCOMPARE(events, (QStringList{data.arg(teamEvent).arg("created"), "", data.arg(teamEvent).arg("updated"), ""}));
     }
 
-    // The export holds every event the person sees, once, at its own wall time and zone.
-    void exportIsICalendarInTheEventsZones()
+    // The export leaves out calendars the person does not see, and the file's own VTIMEZONEs place each
+    // timed event at its listed instant (titles and wall times are checked end to end in two_clients_test).
+    void exportPlacesEventsByTheirOwnZones()
     {
         signIn(QStringLiteral("4"));
         fetch<SavedEvent>("POST", QStringLiteral("/api/native/events"), encode(breakfast()));
@@ -574,30 +552,20 @@ private slots:
             QVERIFY(QByteArray(icalcomponent_get_summary(e)) != "Flight MAD → JFK"); // Travel
             exported[QByteArray(icalcomponent_get_uid(e)).split('@').front().toLongLong()] = e;
         }
-        const QList<CalendarEvent> month = eventsIn(QStringLiteral("2025-02-24"), QStringLiteral("2025-04-07"));
-        QVERIFY(month.size() > 10);
-        for (const CalendarEvent &listed : month) {
-            icalcomponent *e = exported[listed.id];
-            QVERIFY2(e, qPrintable(listed.title));
-            QCOMPARE(QString::fromUtf8(icalcomponent_get_summary(e)), listed.title);
-            QCOMPARE(icalcomponent_get_first_property(e, ICAL_RRULE_PROPERTY) != nullptr, listed.recurring);
-            if (listed.recurring)
-                continue; // listed as this month's occurrences; the export holds the first one
-            icalproperty *dtstart = icalcomponent_get_first_property(e, ICAL_DTSTART_PROPERTY);
-            const icaltimetype start = icalproperty_get_dtstart(dtstart);
-            QCOMPARE(bool(start.is_date), listed.all_day);
-            if (listed.all_day) {
-                QCOMPARE(QString::asprintf("%04d-%02d-%02d", start.year, start.month, start.day), listed.day_start);
-                continue;
-            }
-            // Placed by the file's own VTIMEZONE, the wall time is the listed instant.
+        int placed = 0;
+        for (const CalendarEvent &listed : eventsIn(QStringLiteral("2025-02-24"), QStringLiteral("2025-04-07"))) {
+            QVERIFY2(exported[listed.id], qPrintable(listed.title));
+            if (listed.recurring || listed.all_day)
+                continue; // a series is exported from its first occurrence
+            icalproperty *dtstart = icalcomponent_get_first_property(exported[listed.id], ICAL_DTSTART_PROPERTY);
             icalparameter *tzid = icalproperty_get_first_parameter(dtstart, ICAL_TZID_PARAMETER);
-            QCOMPARE(QString::fromUtf8(tzid ? icalparameter_get_tzid(tzid) : "UTC"), listed.tz);
             icaltimezone *zone = tzid ? icalcomponent_get_timezone(calendar.get(), icalparameter_get_tzid(tzid))
                                       : icaltimezone_get_utc_timezone();
-            QVERIFY(zone);
-            QCOMPARE(qint64(icaltime_as_timet_with_zone(start, zone)), listed.start);
+            QVERIFY2(zone, qPrintable(listed.tz));
+            QCOMPARE(qint64(icaltime_as_timet_with_zone(icalproperty_get_dtstart(dtstart), zone)), listed.start);
+            ++placed;
         }
+        QVERIFY(placed > 5);
     }
 };
 

@@ -21,27 +21,6 @@ std::variant<QuickPreview, quick::Refusal> interpret(const QString &text, const 
 class QuickAddTest : public QObject {
     Q_OBJECT
 private slots:
-    void sentences_data()
-    {
-        QTest::addColumn<QuickCase>("expected");
-        for (const QuickCase &c : quickCases())
-            QTest::newRow(qPrintable(c.text)) << c;
-    }
-
-    void sentences()
-    {
-        QFETCH(QuickCase, expected);
-        const auto answer = interpret(expected.text);
-        const auto *preview = std::get_if<QuickPreview>(&answer);
-        if (!preview)
-            QFAIL(qPrintable(std::get<quick::Refusal>(answer).message));
-        QCOMPARE(preview->draft, expected.draft);
-        QCOMPARE(preview->when, expected.when);
-        QCOMPARE(preview->assumptions, expected.assumptions);
-        QCOMPARE(preview->calendar_name, expected.draft.calendar_id == 3 ? QStringLiteral("Travel") : QStringLiteral("Team"));
-        QCOMPARE(preview->repeat_label.isEmpty(), expected.draft.repeat.isEmpty());
-    }
-
     void refusals_data()
     {
         QTest::addColumn<QString>("text");
