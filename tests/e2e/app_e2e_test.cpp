@@ -1,6 +1,6 @@
-// The whole app against the development server: sign in through the approval page as a person's
-// browser would, see the seeded calendar, open an event, create and change events, add one by
-// sentence, change the zone, sign out.
+// The whole app against the development server, signed in through the approval page as a person's
+// browser would: one person's session from sign-in to sign-out, a slow session store, and two people
+// whose apps see each other's changes live.
 #include "calendar_app.h"
 
 #include "browser_approval.h"
@@ -11,12 +11,11 @@
 #include "errors.h"
 #include "event_details_dialog.h"
 #include "event_editor.h"
-#include "quick_add_view.h"
 #include "memory_secret_store.h"
 #include "native_sign_in_view.h"
 #include "preferences.h"
+#include "quick_add_view.h"
 #include "run_task.h"
-#include "virtual_clock.h"
 #include "system_time_zone_watcher.h"
 #include "wall_clock_edit.h"
 
@@ -28,22 +27,39 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QPointer>
 #include <QMainWindow>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QProcess>
 #include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <memory>
+#include <libical/ical.h>
 
 using namespace std::chrono_literals;
 
 namespace {
 
-// Answers like a platform store does: later, from the event loop; while `stalled`, reads wait (a
+// Time that passes only when someone sleeps: the sign-in poll keeps its 2-second rule without the
+// test waiting for it.
+class VirtualClock final : public Clock {
+public:
+    TimePoint now() const override { return m_now; }
+    QCoro::Task<> sleep(std::chrono::milliseconds duration, std::stop_token stop) override
+    {
+        m_now += duration;
+        co_await QCoro::sleepFor(1ms);
+        if (stop.stop_requested())
+            throw CancellationError();
+    }
+
+private:
+    TimePoint m_now = std::chrono::steady_clock::now();
+};
+
+// Reads answer later, from the event loop, as a platform store's do; while `stalled` they wait (a
 // locked keyring showing its unlock prompt).
 class SlowSecretStore final : public SecretStore {
 public:
@@ -58,23 +74,56 @@ public:
     }
     QCoro::Task<bool> write(QString service, QString account, QByteArray data) override
     {
-        co_await QCoro::sleepFor(100ms);
-        co_return co_await inner.write(service, account, data);
+        return inner.write(service, account, data);
     }
-    QCoro::Task<bool> remove(QString service, QString account) override
-    {
-        co_await QCoro::sleepFor(100ms);
-        co_return co_await inner.remove(service, account);
-    }
+    QCoro::Task<bool> remove(QString service, QString account) override { return inner.remove(service, account); }
 };
-
-const QColor accent = QColor::fromRgbF(0.78f, 0.22f, 0.29f);
 
 std::unique_ptr<Preferences> preferencesIn(const QTemporaryDir &folder)
 {
     return std::make_unique<Preferences>(
         std::make_unique<QSettings>(folder.filePath(QStringLiteral("prefs.ini")), QSettings::IniFormat));
 }
+
+// One person's app on preferences of its own; the browser approves as `person` (empty: the first).
+struct PersonApp {
+    QTemporaryDir folder;
+    MemorySecretStore *secrets = new MemorySecretStore;
+    QList<QUrl> opened;
+    CalendarApp app;
+
+    explicit PersonApp(const QString &origin, const QString &person = {})
+        : app({.preferences = preferencesIn(folder),
+               .secrets = std::unique_ptr<SecretStore>(secrets),
+               .clock = std::make_unique<VirtualClock>(),
+               .openUrl = [this, person](QUrl page) {
+                   opened.append(page);
+                   return approveInBrowser(page, person);
+               },
+               .defaultServer = origin})
+    {
+    }
+    NativeSignInView *signInView()
+    {
+        app.show();
+        const auto view = [&] { return app.window()->findChild<NativeSignInView *>(); };
+        return QTest::qWaitFor([&] { return view() != nullptr; }) ? view() : nullptr;
+    }
+    void signIn()
+    {
+        NativeSignInView *view = signInView();
+        QVERIFY(view);
+        QTest::mouseClick(view->findChild<QPushButton *>(QStringLiteral("signIn")), Qt::LeftButton);
+    }
+    CalendarWorkspace *workspace() { return app.window()->findChild<CalendarWorkspace *>(); }
+    CalendarModel &model() { return app.model(); }
+    bool loaded() { return workspace() && !model().calendars().isEmpty() && !model().loading(); }
+    bool showsToday(const QString &title)
+    {
+        const QList<CalendarEvent> today = model().dayEvents(model().date());
+        return std::any_of(today.cbegin(), today.cend(), [&](const CalendarEvent &e) { return e.title == title; });
+    }
+};
 
 // The agenda row showing the event with this title, or -1.
 int agendaRow(const CalendarWorkspace &workspace, const QString &title)
@@ -86,10 +135,13 @@ int agendaRow(const CalendarWorkspace &workspace, const QString &title)
     return -1;
 }
 
-void clickRow(const CalendarWorkspace &workspace, int row)
+void clickRow(const CalendarWorkspace &workspace, const QString &title)
 {
+    QTRY_VERIFY(agendaRow(workspace, title) >= 0);
     CalendarAgendaList *list = workspace.agendaList();
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(list->model()->index(row, 0)).center());
+    const QModelIndex index = list->model()->index(agendaRow(workspace, title), 0);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(index).center());
+    QTRY_VERIFY(workspace.detailsDialog() && workspace.detailsDialog()->isVisible());
 }
 
 std::optional<CalendarEvent> loadedEvent(const CalendarModel &model, const QString &title)
@@ -100,7 +152,15 @@ std::optional<CalendarEvent> loadedEvent(const CalendarModel &model, const QStri
     return std::nullopt;
 }
 
-// Types at the end of a field of the open editor and saves; the editor closes once the server took it.
+bool showsLabel(QWidget *root, const QString &text)
+{
+    for (QLabel *label : root->findChildren<QLabel *>())
+        if (label->isVisible() && QString(label->text()).remove(QChar(0x200B)) == text)
+            return true;
+    return false;
+}
+
+// Types at the end of the open editor's title and saves; the editor closes once the server took it.
 void retitleAndSave(CalendarWorkspace &workspace, const QString &suffix)
 {
     QPointer<EventEditor> editor = workspace.editor();
@@ -113,34 +173,30 @@ void retitleAndSave(CalendarWorkspace &workspace, const QString &suffix)
     QCOMPARE(editor ? editor->error() : QString(), QString());
 }
 
-// Creates an event, moves it, and renames an event of another zone without touching its times.
+// Creates an event, moves it an hour, and renames an event of another zone without touching its times.
 void editEvents(CalendarWorkspace &workspace, CalendarModel &model)
 {
     workspace.newEventAction()->trigger();
     retitleAndSave(workspace, QStringLiteral("Design review"));
     QTRY_VERIFY_WITH_TIMEOUT(agendaRow(workspace, QStringLiteral("Design review")) >= 0, 10000);
+    const std::optional<CalendarEvent> created = loadedEvent(model, QStringLiteral("Design review"));
+    QVERIFY(created && created->start_local.endsWith(QLatin1String("T09:00")));
 
-    std::optional<CalendarEvent> created = loadedEvent(model, QStringLiteral("Design review"));
-    QVERIFY(created);
-    QVERIFY(created->start_local.endsWith(QLatin1String("T09:00")));
     workspace.edit(*created);
-    auto *ends = workspace.editor()->findChild<WallClockEdit *>(QStringLiteral("endsPicker"));
-    auto *starts = workspace.editor()->findChild<WallClockEdit *>(QStringLiteral("startsPicker"));
-    ends->setDateTime(ends->dateTime().addSecs(3600));
-    starts->setDateTime(starts->dateTime().addSecs(3600));
+    for (const char *picker : {"endsPicker", "startsPicker"}) {
+        auto *edit = workspace.editor()->findChild<WallClockEdit *>(QLatin1String(picker));
+        edit->setDateTime(edit->dateTime().addSecs(3600));
+    }
     retitleAndSave(workspace, QStringLiteral(" (moved)"));
     QTRY_VERIFY_WITH_TIMEOUT(loadedEvent(model, QStringLiteral("Design review (moved)")), 10000);
     const CalendarEvent moved = *loadedEvent(model, QStringLiteral("Design review (moved)"));
     QCOMPARE(moved.start_local, QString(created->start_local).replace(QLatin1String("T09:00"), QLatin1String("T10:00")));
     QCOMPARE(moved.start - created->start, 3600);
 
-    // An event kept in New York time, renamed through its details' "Edit event".
     const std::optional<CalendarEvent> call = loadedEvent(model, QStringLiteral("Customer call"));
     QVERIFY(call && call->tz == QLatin1String("America/New_York") && call->tz != model.zone());
     model.setDate(instantFromSeconds(call->start));
-    QTRY_VERIFY(agendaRow(workspace, call->title) >= 0);
-    clickRow(workspace, agendaRow(workspace, call->title));
-    QTRY_VERIFY(workspace.detailsDialog());
+    clickRow(workspace, call->title);
     QTest::mouseClick(workspace.detailsDialog()->findChild<QPushButton *>(QStringLiteral("editEvent")), Qt::LeftButton);
     QTRY_VERIFY(workspace.editor() && workspace.editor()->calendarEvent().id == call->id);
     retitleAndSave(workspace, QStringLiteral(" (renamed)"));
@@ -150,7 +206,7 @@ void editEvents(CalendarWorkspace &workspace, CalendarModel &model)
              std::tuple(call->start_local, call->end_local, call->tz, call->start));
 }
 
-// Adds an event by sentence through the quick add sheet, then fixes the zone in the settings sheet.
+// Adds an event by sentence in the quick add sheet, then fixes the zone in the settings sheet.
 void quickAddThenChangeZone(CalendarWorkspace &workspace, CalendarModel &model)
 {
     workspace.quickAddAction()->trigger();
@@ -183,12 +239,27 @@ void quickAddThenChangeZone(CalendarWorkspace &workspace, CalendarModel &model)
     QTest::mouseClick(settings->findChild<QPushButton *>(QStringLiteral("done")), Qt::LeftButton);
 }
 
-bool showsLabel(QWidget *root, const QString &text)
+// "2025-03-20T09:00", or "2025-03-20" for a date.
+QString localForm(icaltimetype t)
 {
-    for (QLabel *label : root->findChildren<QLabel *>())
-        if (label->isVisible() && QString(label->text()).remove(QChar(0x200B)) == text)
-            return true;
-    return false;
+    return t.is_date ? QString::asprintf("%04d-%02d-%02d", t.year, t.month, t.day)
+                     : QString::asprintf("%04d-%02d-%02dT%02d:%02d", t.year, t.month, t.day, t.hour, t.minute);
+}
+
+// Whether a VEVENT starts at this local form: at its DTSTART, or at an occurrence of its RRULE.
+bool startsAt(icalcomponent *event, const QString &local)
+{
+    const icaltimetype start = icalcomponent_get_dtstart(event);
+    icalproperty *rule = icalcomponent_get_first_property(event, ICAL_RRULE_PROPERTY);
+    if (!rule)
+        return localForm(start) == local;
+    icalrecur_iterator *occurrences = icalrecur_iterator_new(icalproperty_get_rrule(rule), start);
+    QString reached;
+    for (icaltimetype next = icalrecur_iterator_next(occurrences);
+         !icaltime_is_null_time(next) && (reached = localForm(next)) < local;)
+        next = icalrecur_iterator_next(occurrences);
+    icalrecur_iterator_free(occurrences);
+    return reached == local;
 }
 
 } // namespace
@@ -213,8 +284,8 @@ private slots:
 
     void cleanupTestCase()
     {
-        // Views replaced at sign-out still hold a client (and its open connection) until their
-        // deferred deletion; the server waits for open connections before it stops.
+        // Views replaced at sign-out hold a client (and its open connection) until their deferred
+        // deletion, and the server waits for open connections before it stops.
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         m_server.terminate();
         if (!m_server.waitForFinished(5000)) {
@@ -224,48 +295,33 @@ private slots:
         }
     }
 
-    void signInSeeTheCalendarAndSignOut()
+    void signInUseTheCalendarAndSignOut()
     {
-        QTemporaryDir folder;
-        auto *secrets = new MemorySecretStore;
-        QList<QUrl> opened;
-        CalendarApp app({.preferences = preferencesIn(folder),
-                         .secrets = std::unique_ptr<SecretStore>(secrets),
-                         .clock = std::make_unique<VirtualClock>(),
-                         .openUrl = [&opened](QUrl page) {
-                             opened.append(page);
-                             return approveInBrowser(page);
-                         },
-                         .defaultServer = m_origin});
-        app.show();
+        PersonApp person(m_origin);
+        CalendarApp &app = person.app;
+        NativeSignInView *view = person.signInView();
+        QVERIFY(view);
         QMainWindow *window = app.window();
-        QCOMPARE(window->objectName(), QStringLiteral("calendar"));
-        QCOMPARE(window->windowTitle(), QStringLiteral("Calendar"));
-        QCOMPARE(window->size(), QSize(1080, 800));
+        const QColor accent = QColor::fromRgbF(0.78f, 0.22f, 0.29f);
         window->resize(300, 200);
-        QCOMPARE(window->centralWidget()->size(), QSize(780, 650)); // the content, below the menu
+        QCOMPARE(window->centralWidget()->size(), QSize(780, 650)); // the content's least size, below the menu
         window->resize(1080, 800);
-
-        // Signed out: the sign-in view offers the default server.
-        QTRY_VERIFY(window->findChild<NativeSignInView *>());
-        auto *view = window->findChild<NativeSignInView *>();
         QCOMPARE(view->palette().color(QPalette::Highlight), accent);
         QCOMPARE(view->findChild<QLineEdit *>(QStringLiteral("serverAddress"))->text(), m_origin);
-        QTest::mouseClick(view->findChild<QPushButton *>(QStringLiteral("signIn")), Qt::LeftButton);
 
-        // The browser approves; the calendar replaces the sign-in view.
-        QTRY_VERIFY_WITH_TIMEOUT(window->findChild<CalendarWorkspace *>(), 15000);
-        QCOMPARE(opened.size(), 1);
-        QCOMPARE(opened.at(0).path(), QStringLiteral("/native/start"));
+        person.signIn();
+        QTRY_VERIFY_WITH_TIMEOUT(person.workspace(), 15000);
         QTRY_VERIFY(!window->findChild<NativeSignInView *>());
-        QCOMPARE(secrets->items.size(), 1);
-        QCOMPARE(window->findChild<CalendarWorkspace *>()->palette().color(QPalette::Highlight), accent);
+        QCOMPARE(person.opened.size(), 1);
+        QCOMPARE(person.secrets->items.size(), 1);
+        CalendarWorkspace &workspace = *person.workspace();
+        QCOMPARE(workspace.palette().color(QPalette::Highlight), accent);
 
         // A restart with the stored session goes straight to the calendar, never through sign-in.
         {
             auto restartSecrets = std::make_unique<SlowSecretStore>();
-            restartSecrets->inner.items = secrets->items;
-            CalendarApp restarted({.preferences = preferencesIn(folder),
+            restartSecrets->inner.items = person.secrets->items;
+            CalendarApp restarted({.preferences = preferencesIn(person.folder),
                                    .secrets = std::move(restartSecrets),
                                    .defaultServer = QStringLiteral("https://calendar.example")});
             restarted.show();
@@ -275,23 +331,20 @@ private slots:
             QVERIFY(!sawSignIn);
             QCOMPARE(restarted.connection().client()->origin(), NativeHTTP::origin(m_origin));
         }
-        QCOMPARE(opened.size(), 1);
+        QCOMPARE(person.opened.size(), 1);
 
-        auto *workspace = window->findChild<CalendarWorkspace *>();
         CalendarModel &model = app.model();
-        QTRY_VERIFY_WITH_TIMEOUT(!model.calendars().isEmpty() && !model.loading(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(person.loaded(), 10000);
         emit app.zoneWatcher().changed(); // the system zone changed: the shown calendar reloads
         QVERIFY(model.loading());
         QTRY_VERIFY_WITH_TIMEOUT(!model.loading(), 10000);
         QCOMPARE(model.error(), QString());
 
-        // Every seeded calendar is in the sidebar.
-        auto *sidebar = workspace->findChild<QListWidget *>(QStringLiteral("calendarFilter"));
-        QVERIFY(sidebar);
+        auto *sidebar = workspace.findChild<QListWidget *>(QStringLiteral("calendarFilter"));
         for (const TeamCalendar &calendar : model.calendars())
             QVERIFY2(!sidebar->findItems(calendar.name, Qt::MatchExactly).isEmpty(), qPrintable(calendar.name));
 
-        // The current month's events are loaded; choose a day that has some.
+        // A day of this month with events: the first one's details show its title and calendar.
         const QList<Instant> days = model.days();
         const auto busyDay = std::find_if(days.cbegin(), days.cend(), [&](Instant day) {
             return model.calendar().sameMonth(day, instantNow()) && !model.dayEvents(day).isEmpty();
@@ -299,34 +352,24 @@ private slots:
         QVERIFY2(busyDay != days.cend(), "no events in the current month");
         const CalendarEvent event = model.dayEvents(*busyDay).first();
         model.setDate(*busyDay);
-
-        // Open the event from the day's agenda and close its details.
-        QTRY_VERIFY(agendaRow(*workspace, event.title) >= 0);
-        clickRow(*workspace, agendaRow(*workspace, event.title));
-        QTRY_VERIFY(workspace->detailsDialog() && workspace->detailsDialog()->isVisible());
-        QPointer<QDialog> details = workspace->detailsDialog();
-        QVERIFY(showsLabel(details, event.title));
-        QVERIFY(showsLabel(details, event.calendar_name));
+        clickRow(workspace, event.title);
+        QPointer<QDialog> details = workspace.detailsDialog();
+        QVERIFY(showsLabel(details, event.title) && showsLabel(details, event.calendar_name));
         QTest::mouseClick(details->findChild<QPushButton *>(QStringLiteral("done")), Qt::LeftButton);
         QTRY_VERIFY(!details || !details->isVisible());
 
-        editEvents(*workspace, model);
-        quickAddThenChangeZone(*workspace, model);
+        editEvents(workspace, model);
+        quickAddThenChangeZone(workspace, model);
 
-        // Sign out: the sign-in view is back, nothing is stored, and the next sign-in starts empty.
+        // Sign out: the sign-in view is back, nothing is stored, the next sign-in starts empty, and
+        // the server soon no longer opens the calendar for the old session.
         const CalendarModel *before = &app.model();
         NativeSession session;
-        QVERIFY(decode(secrets->items.begin().value(), session));
-        QTest::mouseClick(workspace->findChild<QPushButton *>(QStringLiteral("signOut")), Qt::LeftButton);
-        QTRY_VERIFY(window->findChild<NativeSignInView *>());
-        QTRY_VERIFY(!window->findChild<CalendarWorkspace *>());
-        QVERIFY(!app.connection().client());
-        QVERIFY(secrets->items.isEmpty());
-        QVERIFY(&app.model() != before);
-        QVERIFY(app.model().calendars().isEmpty());
-        QVERIFY(app.model().events().isEmpty());
-
-        // The server was told: the old session soon no longer opens the calendar.
+        QVERIFY(decode(person.secrets->items.begin().value(), session));
+        QTest::mouseClick(workspace.findChild<QPushButton *>(QStringLiteral("signOut")), Qt::LeftButton);
+        QTRY_VERIFY(window->findChild<NativeSignInView *>() && !person.workspace());
+        QVERIFY(!app.connection().client() && person.secrets->items.isEmpty());
+        QVERIFY(&app.model() != before && app.model().calendars().isEmpty() && app.model().events().isEmpty());
         const NativeHTTP oldSession(NativeHTTP::origin(m_origin), session);
         const auto status = [&] {
             return runTask(oldSession.responseDetails(QStringLiteral("/api/native/session"), "GET", std::nullopt), 10s)
@@ -335,9 +378,9 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(status(), 401, 10000);
     }
 
-    // A stored session that takes its time: after a moment of blank window the sign-in view says it
-    // is being read; when the store answers without one, the same view offers the address form.
-    void stalledSecretStore()
+    // While the stored session is being read, after a moment of blank window the sign-in view says
+    // so; when the store answers without one, the same view offers the address form.
+    void slowSessionStore()
     {
         QTemporaryDir folder;
         auto secrets = std::make_unique<SlowSecretStore>();
@@ -354,6 +397,60 @@ private slots:
         QTRY_VERIFY(!app.connection().restoring());
         QCOMPARE(app.window()->findChild<NativeSignInView *>(), view.data());
         QVERIFY(!shows("restoring") && shows("addressForm"));
+    }
+
+    // What one person adds reaches the other's month grid within a second through the live stream,
+    // and the other's export, read by libical, holds every event the month shows (a series through
+    // its rule) at the same local start in the same zone.
+    void twoPeopleLiveAndExport()
+    {
+        PersonApp ana(m_origin, QStringLiteral("Ana Ruiz")), ben(m_origin, QStringLiteral("Ben Okafor"));
+        for (PersonApp *person : {&ana, &ben})
+            person->signIn();
+        for (PersonApp *person : {&ana, &ben})
+            QTRY_VERIFY_WITH_TIMEOUT(person->loaded(), 15000);
+
+        // Nothing says when Ben's stream is open: Ana saves markers until one reaches him.
+        for (int marker = 1;; ++marker) {
+            CalendarEvent event = ana.model().newEvent();
+            event.title = QStringLiteral("Stream check %1").arg(marker);
+            runTask(ana.model().save(event, ana.app.connection().client()));
+            if (QTest::qWaitFor([&] { return ben.showsToday(event.title); }, 500))
+                break;
+            QVERIFY2(marker < 20, "Ben's calendar never heard of Ana's saves");
+        }
+
+        ana.workspace()->quickAddAction()->trigger();
+        auto *quickAdd = ana.workspace()->quickAddSheet()->findChild<QuickAddView *>();
+        QTest::keyClicks(quickAdd->findChild<QPlainTextEdit *>(QStringLiteral("quickAddText")),
+                         QStringLiteral("Release retro today at 5pm"));
+        QTRY_VERIFY_WITH_TIMEOUT(quickAdd->preview(), 10000);
+        QTest::mouseClick(quickAdd->findChild<QPushButton *>(QStringLiteral("quickAddSave")), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(ben.showsToday(QStringLiteral("Release retro")), 1000);
+
+        QTemporaryDir downloads;
+        const QString file = downloads.filePath(QStringLiteral("calendar.ics"));
+        runTask(ben.app.connection().client()->download(QStringLiteral("/api/native/export.ics"),
+                                                        QUrl::fromLocalFile(file)));
+        QFile exported(file);
+        QVERIFY(exported.open(QIODevice::ReadOnly));
+        std::unique_ptr<icalcomponent, decltype(&icalcomponent_free)> calendar(
+            icalparser_parse_string(exported.readAll().constData()), icalcomponent_free);
+        QVERIFY(calendar && icalcomponent_isa(calendar.get()) == ICAL_VCALENDAR_COMPONENT);
+        QHash<QString, icalcomponent *> vevents; // by the event id their UID starts with ("12@…")
+        for (icalcomponent *e = icalcomponent_get_first_component(calendar.get(), ICAL_VEVENT_COMPONENT); e;
+             e = icalcomponent_get_next_component(calendar.get(), ICAL_VEVENT_COMPONENT))
+            vevents.insert(QString::fromUtf8(icalcomponent_get_uid(e)).section(u'@', 0, 0), e);
+        QVERIFY(!ben.model().events().isEmpty());
+        for (const CalendarEvent &event : ben.model().events()) {
+            icalcomponent *vevent = vevents.value(QString::number(event.id));
+            QVERIFY2(vevent, qPrintable(event.title));
+            QCOMPARE(QString::fromUtf8(icalcomponent_get_summary(vevent)), event.title);
+            QVERIFY2(startsAt(vevent, event.start_local), qPrintable(event.title + u' ' + event.start_local));
+            const icaltimetype start = icalcomponent_get_dtstart(vevent);
+            QCOMPARE(QString::fromUtf8(start.is_date || icaltime_is_utc(start) ? "" : icaltime_get_tzid(start)),
+                     event.all_day || event.tz == u"UTC" ? QString() : event.tz);
+        }
     }
 };
 

@@ -1,61 +1,41 @@
 #include "browser_approval.h"
 
 #include <QCoroNetworkReply>
+#include <QHash>
 #include <QNetworkAccessManager>
 #include <QNetworkCookieJar>
 #include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QRegularExpression>
 
 #include <memory>
 #include <optional>
-#include <utility>
 
 namespace {
 
-using Attributes = QList<std::pair<QString, QString>>;
-
 QString decodeEntities(QString text)
 {
-    static const QRegularExpression numeric(QStringLiteral("&#(x?)([0-9a-fA-F]+);"));
-    QString out;
-    qsizetype last = 0;
-    for (auto it = numeric.globalMatch(text); it.hasNext();) {
-        const auto match = it.next();
-        out += text.mid(last, match.capturedStart() - last);
-        const bool hex = !match.captured(1).isEmpty();
-        out += QChar(char16_t(match.captured(2).toUInt(nullptr, hex ? 16 : 10)));
-        last = match.capturedEnd();
-    }
-    out += text.mid(last);
-    out.replace(QLatin1String("&quot;"), QLatin1String("\""));
-    out.replace(QLatin1String("&lt;"), QLatin1String("<"));
-    out.replace(QLatin1String("&gt;"), QLatin1String(">"));
-    out.replace(QLatin1String("&amp;"), QLatin1String("&"));
+    static const QRegularExpression numeric(QStringLiteral("&#([0-9]+);"));
+    for (QRegularExpressionMatch m; (m = numeric.match(text)).hasMatch();)
+        text.replace(m.capturedStart(), m.capturedLength(), QChar(char16_t(m.captured(1).toUInt())));
+    return text.replace(QLatin1String("&quot;"), QLatin1String("\""))
+        .replace(QLatin1String("&lt;"), QLatin1String("<"))
+        .replace(QLatin1String("&gt;"), QLatin1String(">"))
+        .replace(QLatin1String("&amp;"), QLatin1String("&"));
+}
+
+QHash<QString, QString> attributesOf(const QString &tag)
+{
+    static const QRegularExpression attribute(QStringLiteral(R"re(([a-zA-Z_:-]+)\s*=\s*"([^"]*)")re"));
+    QHash<QString, QString> out;
+    for (const QRegularExpressionMatch &m : attribute.globalMatch(tag))
+        out.insert(m.captured(1).toLower(), decodeEntities(m.captured(2)));
     return out;
 }
 
-Attributes attributesOf(const QString &tag)
+QRegularExpression element(const char *pattern)
 {
-    static const QRegularExpression attribute(
-        QStringLiteral(R"re(([a-zA-Z_:-]+)\s*=\s*(?:"([^"]*)"|'([^']*)'|([^\s>]+)))re"));
-    Attributes out;
-    for (auto it = attribute.globalMatch(tag); it.hasNext();) {
-        const auto m = it.next();
-        const QString value = m.capturedStart(2) >= 0 ? m.captured(2)
-                              : m.capturedStart(3) >= 0 ? m.captured(3)
-                                                        : m.captured(4);
-        out.append({m.captured(1).toLower(), decodeEntities(value)});
-    }
-    return out;
-}
-
-QString attribute(const Attributes &attributes, const QString &name)
-{
-    for (const auto &[key, value] : attributes)
-        if (key == name)
-            return value;
-    return {};
+    return QRegularExpression(QString::fromLatin1(pattern), QRegularExpression::CaseInsensitiveOption
+                                                                | QRegularExpression::DotMatchesEverythingOption);
 }
 
 QByteArray formField(const QString &name, const QString &value)
@@ -63,83 +43,62 @@ QByteArray formField(const QString &name, const QString &value)
     return QUrl::toPercentEncoding(name) + '=' + QUrl::toPercentEncoding(value);
 }
 
-// The fields a browser would submit for the first POST form of the page, or nothing.
-std::optional<std::pair<QString, QByteArray>> fillForm(const QString &html, const BrowserApproval &choice)
+// The action and the fields a browser would submit for the page's POST form, or nothing.
+std::optional<std::pair<QString, QByteArray>> fillForm(const QString &html, const QString &user)
 {
-    static const QRegularExpression formTag(QStringLiteral(R"re(<form\b([^>]*)>(.*?)</form>)re"),
-                                            QRegularExpression::CaseInsensitiveOption |
-                                                QRegularExpression::DotMatchesEverythingOption);
-    static const QRegularExpression inputTag(QStringLiteral(R"re(<input\b([^>]*)>)re"),
-                                             QRegularExpression::CaseInsensitiveOption);
-    static const QRegularExpression selectTag(QStringLiteral(R"re(<select\b([^>]*)>(.*?)</select>)re"),
-                                              QRegularExpression::CaseInsensitiveOption |
-                                                  QRegularExpression::DotMatchesEverythingOption);
-    static const QRegularExpression optionTag(QStringLiteral(R"re(<option\b([^>]*)>(.*?)</option>)re"),
-                                              QRegularExpression::CaseInsensitiveOption |
-                                                  QRegularExpression::DotMatchesEverythingOption);
-    static const QRegularExpression buttonTag(QStringLiteral(R"re(<(?:button|input)\b([^>]*)>)re"),
-                                              QRegularExpression::CaseInsensitiveOption);
-
-    for (auto forms = formTag.globalMatch(html); forms.hasNext();) {
-        const auto form = forms.next();
-        const Attributes formAttributes = attributesOf(form.captured(1));
-        if (attribute(formAttributes, QStringLiteral("method")).toLower() != QLatin1String("post"))
+    static const QRegularExpression form = element(R"(<form\b([^>]*)>(.*?)</form>)"),
+                                    input = element(R"(<input\b([^>]*)>)"),
+                                    select = element(R"(<select\b([^>]*)>(.*?)</select>)"),
+                                    option = element(R"(<option\b([^>]*)>(.*?)</option>)"),
+                                    button = element(R"(<button\b([^>]*)>)");
+    for (const QRegularExpressionMatch &f : form.globalMatch(html)) {
+        const QHash<QString, QString> formAttributes = attributesOf(f.captured(1));
+        if (formAttributes.value(QStringLiteral("method")).toLower() != QLatin1String("post"))
             continue;
-        const QString body = form.captured(2);
-        QList<QByteArray> fields;
-        for (auto inputs = inputTag.globalMatch(body); inputs.hasNext();) {
-            const Attributes input = attributesOf(inputs.next().captured(1));
-            if (attribute(input, QStringLiteral("type")).toLower() == QLatin1String("hidden"))
-                fields.append(formField(attribute(input, QStringLiteral("name")), attribute(input, QStringLiteral("value"))));
+        QByteArrayList fields;
+        for (const QRegularExpressionMatch &i : input.globalMatch(f.captured(2))) {
+            const QHash<QString, QString> a = attributesOf(i.captured(1));
+            if (a.value(QStringLiteral("type")).toLower() == QLatin1String("hidden"))
+                fields.append(formField(a.value(QStringLiteral("name")), a.value(QStringLiteral("value"))));
         }
-        for (auto selects = selectTag.globalMatch(body); selects.hasNext();) {
-            const auto select = selects.next();
-            const QString name = attribute(attributesOf(select.captured(1)), QStringLiteral("name"));
+        for (const QRegularExpressionMatch &s : select.globalMatch(f.captured(2))) {
             std::optional<QString> picked;
-            for (auto options = optionTag.globalMatch(select.captured(2)); options.hasNext();) {
-                const auto option = options.next();
-                const Attributes optionAttributes = attributesOf(option.captured(1));
-                const QString label = decodeEntities(option.captured(2)).trimmed();
-                const QString value = optionAttributes.isEmpty() ? label : attribute(optionAttributes, QStringLiteral("value"));
-                if (!picked && (choice.user.isEmpty() || choice.user == value || choice.user == label))
+            for (const QRegularExpressionMatch &o : option.globalMatch(s.captured(2))) {
+                const QString value = attributesOf(o.captured(1)).value(QStringLiteral("value"));
+                if (!picked && (user.isEmpty() || user == value || user == decodeEntities(o.captured(2)).trimmed()))
                     picked = value;
             }
             if (!picked)
                 return std::nullopt;
-            fields.append(formField(name, *picked));
+            fields.append(formField(attributesOf(s.captured(1)).value(QStringLiteral("name")), *picked));
         }
-        bool decided = false;
-        for (auto buttons = buttonTag.globalMatch(body); buttons.hasNext();) {
-            const Attributes button = attributesOf(buttons.next().captured(1));
-            if (attribute(button, QStringLiteral("name")) == QLatin1String("decision") &&
-                attribute(button, QStringLiteral("value")) == choice.decision) {
-                fields.append(formField(QStringLiteral("decision"), choice.decision));
-                decided = true;
-                break;
-            }
+        for (const QRegularExpressionMatch &b : button.globalMatch(f.captured(2))) {
+            const QHash<QString, QString> a = attributesOf(b.captured(1));
+            if (a.value(QStringLiteral("name")) == u"decision" && a.value(QStringLiteral("value")) == u"approve")
+                return std::pair{formAttributes.value(QStringLiteral("action")), fields.join('&') + "&decision=approve"};
         }
-        if (!decided)
-            return std::nullopt;
-        return std::pair{attribute(formAttributes, QStringLiteral("action")), fields.join('&')};
+        return std::nullopt;
     }
     return std::nullopt;
 }
 
 } // namespace
 
-QCoro::Task<bool> approveInBrowser(QUrl page, BrowserApproval choice)
+QCoro::Task<bool> approveInBrowser(QUrl page, QString user)
 {
     auto network = std::make_unique<QNetworkAccessManager>();
     network->setCookieJar(new QNetworkCookieJar(network.get()));
     network->setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
+    const auto succeeded = [](QNetworkReply *reply) {
+        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        return reply->error() == QNetworkReply::NoError && status >= 200 && status < 300;
+    };
 
-    QNetworkRequest load(page);
-    std::unique_ptr<QNetworkReply> pageReply(co_await network->get(load));
-    const int pageStatus = pageReply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (pageReply->error() != QNetworkReply::NoError || pageStatus != 200)
+    std::unique_ptr<QNetworkReply> pageReply(co_await network->get(QNetworkRequest(page)));
+    if (!succeeded(pageReply.get()))
         co_return false;
     const QUrl landed = pageReply->url();
-    const auto form = fillForm(QString::fromUtf8(pageReply->readAll()), choice);
+    const auto form = fillForm(QString::fromUtf8(pageReply->readAll()), user);
     if (!form)
         co_return false;
 
@@ -151,6 +110,5 @@ QCoro::Task<bool> approveInBrowser(QUrl page, BrowserApproval choice)
     submit.setRawHeader("Referer", landed.toString(QUrl::FullyEncoded).toUtf8());
     submit.setRawHeader("Sec-Fetch-Site", "same-origin");
     std::unique_ptr<QNetworkReply> submitted(co_await network->post(submit, form->second));
-    const int status = submitted->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    co_return submitted->error() == QNetworkReply::NoError && status >= 200 && status < 300;
+    co_return succeeded(submitted.get());
 }
