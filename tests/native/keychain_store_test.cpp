@@ -15,63 +15,59 @@ using namespace std::chrono_literals;
 
 namespace {
 
-QString freshService()
-{
-    return NativeCredentials::serviceName(QStringLiteral("app.teodal.test.") + QUuid::createUuid().toString(QUuid::Id128));
-}
+const QString origin = QStringLiteral("https://calendar.example");
 
-// The item's secret as the Secret Service holds it in one form ("plaintext" or "base64"); empty
-// when there is no such item.
-QByteArray storedForm(const QString &service, const QString &account, const char *form)
-{
-    QProcess lookup;
-    lookup.start(QStringLiteral("secret-tool"), {"lookup", "server", service, "user", account, "type", form});
-    lookup.waitForFinished();
-    return lookup.readAllStandardOutput();
-}
+// The Secret Service under a service name of its own, so no two runs meet each other's items.
+struct Keyring {
+    std::unique_ptr<SecretStore> store = makeKeychainSecretStore();
+    QString service = NativeCredentials::serviceName("app.teodal.test." + QUuid::createUuid().toString(QUuid::Id128));
+    NativeCredentials credentials{*store, service};
+
+    // The item's secret as the Secret Service holds it in one form ("plaintext" or "base64"); empty
+    // when there is no such item.
+    QByteArray stored(const QString &account, const char *form) const
+    {
+        QProcess lookup;
+        lookup.start(QStringLiteral("secret-tool"), {"lookup", "server", service, "user", account, "type", form});
+        lookup.waitForFinished();
+        return lookup.readAllStandardOutput();
+    }
+};
 
 } // namespace
 
-// The Secret Service tests run against the real Secret Service, which CTest starts inside a private
-// D-Bus session with a fresh, unlocked keyring (with_private_keyring.sh); withoutSecretService runs
-// where no session bus can be reached.
+// The first three run against the real Secret Service, which CTest starts in a private D-Bus session
+// with a fresh, unlocked keyring (with_private_keyring.sh); withoutSecretService runs with no bus.
 class KeychainStoreTest : public QObject {
     Q_OBJECT
 
 private slots:
     void storesOneItemPerOrigin()
     {
-        const std::unique_ptr<SecretStore> store = makeKeychainSecretStore();
-        const QString service = freshService();
-        const NativeCredentials credentials(*store, service);
-        const QString origin = QStringLiteral("http://localhost:8731");
-        const QString otherPort = QStringLiteral("http://localhost:8732");
-
-        QCOMPARE(runTask(store->read(service, origin)).status, SecretStore::ReadStatus::NotFound);
-        runTask(credentials.save({"corvane_session", "first"}, origin));
-        runTask(credentials.save({"corvane_session", "second \u00e9"}, origin));
-        runTask(credentials.save({"corvane_session", "elsewhere"}, otherPort));
+        Keyring keyring;
+        const QString here = QStringLiteral("http://localhost:8731"), otherPort = QStringLiteral("http://localhost:8732");
+        QCOMPARE(runTask(keyring.store->read(keyring.service, here)).status, SecretStore::ReadStatus::NotFound);
+        runTask(keyring.credentials.save({"corvane_session", "first"}, here));
+        runTask(keyring.credentials.save({"corvane_session", "second \u00e9"}, here));
+        runTask(keyring.credentials.save({"corvane_session", "elsewhere"}, otherPort));
         for (const QByteArray &notText : {QByteArray("\xFF{"), QByteArray("{\0}", 3)}) // refused, item unchanged
-            QVERIFY(!runTask(store->write(service, origin, notText)));
-        QCOMPARE(runTask(credentials.read(origin)), (NativeSession{"corvane_session", "second \u00e9"}));
-        QCOMPARE(storedForm(service, origin, "plaintext"), encode({"corvane_session", "second \u00e9"}));
+            QVERIFY(!runTask(keyring.store->write(keyring.service, here, notText)));
+        QCOMPARE(runTask(keyring.credentials.read(here)), (NativeSession{"corvane_session", "second \u00e9"}));
+        QCOMPARE(keyring.stored(here, "plaintext"), encode({"corvane_session", "second \u00e9"}));
 
-        runTask(credentials.remove(origin));
-        QCOMPARE(runTask(store->read(service, origin)).status, SecretStore::ReadStatus::NotFound);
-        QVERIFY(runTask(store->remove(service, origin)));
-        QCOMPARE(runTask(credentials.read(otherPort)), (NativeSession{"corvane_session", "elsewhere"}));
-        runTask(credentials.remove(otherPort));
+        runTask(keyring.credentials.remove(here));
+        QCOMPARE(runTask(keyring.store->read(keyring.service, here)).status, SecretStore::ReadStatus::NotFound);
+        QVERIFY(runTask(keyring.store->remove(keyring.service, here)));
+        QCOMPARE(runTask(keyring.credentials.read(otherPort)), (NativeSession{"corvane_session", "elsewhere"}));
+        runTask(keyring.credentials.remove(otherPort));
     }
 
     // Items written as Base64 by earlier versions still read; a save writes the JSON as text, which
     // reads then find first, and sign-out deletes both forms.
     void readsTheEarlierBase64Form()
     {
-        const std::unique_ptr<SecretStore> store = makeKeychainSecretStore();
-        const QString service = freshService();
-        const NativeCredentials credentials(*store, service);
-        const QString origin = QStringLiteral("https://calendar.example");
-        auto *legacy = new QKeychain::WritePasswordJob(service);
+        Keyring keyring;
+        auto *legacy = new QKeychain::WritePasswordJob(keyring.service);
         legacy->setInsecureFallback(false);
         legacy->setKey(origin);
         legacy->setBinaryData(encode({"__Host-corvane_session", "old"}));
@@ -79,39 +75,37 @@ private slots:
         legacy->start();
         QVERIFY(written.wait());
 
-        QCOMPARE(runTask(credentials.read(origin)), (NativeSession{"__Host-corvane_session", "old"}));
-        runTask(credentials.save({"__Host-corvane_session", "new"}, origin));
-        QCOMPARE(storedForm(service, origin, "plaintext"), encode({"__Host-corvane_session", "new"}));
-        QCOMPARE(runTask(credentials.read(origin)), (NativeSession{"__Host-corvane_session", "new"}));
-        runTask(credentials.remove(origin));
-        QCOMPARE(storedForm(service, origin, "base64"), QByteArray());
+        QCOMPARE(runTask(keyring.credentials.read(origin)), (NativeSession{"__Host-corvane_session", "old"}));
+        runTask(keyring.credentials.save({"__Host-corvane_session", "new"}, origin));
+        QCOMPARE(keyring.stored(origin, "plaintext"), encode({"__Host-corvane_session", "new"}));
+        QCOMPARE(runTask(keyring.credentials.read(origin)), (NativeSession{"__Host-corvane_session", "new"}));
+        runTask(keyring.credentials.remove(origin));
+        QCOMPARE(keyring.stored(origin, "base64"), QByteArray());
     }
 
     // A write reported as failed because the store stopped waiting lands later; it must not stay.
     // The read queued first keeps the write from finishing inside its (zero) limit.
     void deletesAWriteThatLandsAfterItsLimit()
     {
-        const std::unique_ptr<SecretStore> store = makeKeychainSecretStore();
+        Keyring keyring;
         const std::unique_ptr<SecretStore> hasty = makeKeychainSecretStore(0ms);
-        const QString service = freshService();
-        const QString origin = QStringLiteral("https://calendar.example");
-        QCoro::Task<SecretStore::ReadResult> first = store->read(service, origin);
-        const std::exception_ptr error = taskFailure(NativeCredentials(*hasty, service).save({"n", "v"}, origin));
+        QCoro::Task<SecretStore::ReadResult> first = keyring.store->read(keyring.service, origin);
+        const std::exception_ptr error = taskFailure(NativeCredentials(*hasty, keyring.service).save({"n", "v"}, origin));
         QCOMPARE(error ? describeError(error) : QString(), QStringLiteral("Could not save this session in Keychain."));
         runTask(std::move(first));
-        QTRY_VERIFY_WITH_TIMEOUT(runTask(store->read(service, origin)).status == SecretStore::ReadStatus::NotFound, 5000);
-        QCOMPARE(storedForm(service, origin, "plaintext"), QByteArray());
+        QTRY_VERIFY_WITH_TIMEOUT(
+            runTask(keyring.store->read(keyring.service, origin)).status == SecretStore::ReadStatus::NotFound, 5000);
+        QCOMPARE(keyring.stored(origin, "plaintext"), QByteArray());
     }
 
+    // No plain-text fallback: reads are absent, saves fail, and no file holds the secret.
     void withoutSecretService()
     {
         QTemporaryDir home;
-        qputenv("HOME", home.path().toUtf8());
-        qputenv("XDG_CONFIG_HOME", home.path().toUtf8());
-        qputenv("XDG_DATA_HOME", home.path().toUtf8());
+        for (const char *variable : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME"})
+            qputenv(variable, home.path().toUtf8());
         const std::unique_ptr<SecretStore> store = makeKeychainSecretStore();
         const NativeCredentials credentials(*store, NativeCredentials::serviceName({}));
-        const QString origin = QStringLiteral("https://calendar.example");
         QCOMPARE(runTask(credentials.read(origin)), std::nullopt);
         const std::exception_ptr error = taskFailure(credentials.save({"__Host-corvane_session", "secret"}, origin));
         QCOMPARE(error ? describeError(error) : QString(), QStringLiteral("Could not update this session in Keychain."));

@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QSslConfiguration>
+#include <QSslKey>
 #include <QSslSocket>
 #include <QTemporaryDir>
 #include <QTest>
@@ -24,12 +25,9 @@ const Identity &identity()
         const QString certPath = dir.filePath(QStringLiteral("cert.pem"));
         QProcess openssl;
         openssl.start(QStringLiteral("openssl"),
-                      {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("ec"),
-                       QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:prime256v1"),
-                       QStringLiteral("-nodes"), QStringLiteral("-days"), QStringLiteral("2"),
-                       QStringLiteral("-subj"), QStringLiteral("/CN=localhost"),
-                       QStringLiteral("-addext"), QStringLiteral("subjectAltName=DNS:localhost,IP:127.0.0.1,IP:::1"),
-                       QStringLiteral("-keyout"), keyPath, QStringLiteral("-out"), certPath});
+                      {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-days",
+                       "2", "-subj", "/CN=localhost", "-addext", "subjectAltName=DNS:localhost,IP:127.0.0.1,IP:::1",
+                       "-keyout", keyPath, "-out", certPath});
         if (!openssl.waitForFinished(30'000) || openssl.exitCode() != 0)
             qFatal("openssl could not make a test certificate: %s", openssl.readAllStandardError().constData());
         QFile keyFile(keyPath), certFile(certPath);
@@ -74,18 +72,6 @@ private:
 
 } // namespace
 
-QByteArray RecordedRequest::path() const
-{
-    const qsizetype q = target.indexOf('?');
-    return q < 0 ? target : target.left(q);
-}
-
-QByteArray RecordedRequest::query() const
-{
-    const qsizetype q = target.indexOf('?');
-    return q < 0 ? QByteArray() : target.mid(q + 1);
-}
-
 QList<QByteArray> RecordedRequest::headerValues(const QByteArray &name) const
 {
     QList<QByteArray> values;
@@ -93,67 +79,6 @@ QList<QByteArray> RecordedRequest::headerValues(const QByteArray &name) const
         if (sameName(n, name))
             values.append(v);
     return values;
-}
-
-std::optional<QByteArray> RecordedRequest::header(const QByteArray &name) const
-{
-    for (const auto &[n, v] : headers)
-        if (sameName(n, name))
-            return v;
-    return std::nullopt;
-}
-
-PeerAnswer PeerAnswer::json(int status, QByteArray body)
-{
-    PeerAnswer answer(status);
-    answer.header("Content-Type", "application/json");
-    answer.body = std::move(body);
-    return answer;
-}
-
-PeerAnswer PeerAnswer::never()
-{
-    PeerAnswer answer;
-    answer.silent = true;
-    return answer;
-}
-
-PeerAnswer PeerAnswer::rawBytes(QByteArray bytes)
-{
-    PeerAnswer answer;
-    answer.raw = std::move(bytes);
-    return answer;
-}
-
-PeerAnswer &PeerAnswer::header(QByteArray name, QByteArray value)
-{
-    headers.append({std::move(name), std::move(value)});
-    return *this;
-}
-
-PeerAnswer &PeerAnswer::withBody(QByteArray bytes)
-{
-    body = std::move(bytes);
-    return *this;
-}
-
-PeerAnswer &PeerAnswer::inChunks(qsizetype bytes, std::chrono::milliseconds pauseBefore)
-{
-    chunkBytes = bytes;
-    pause = pauseBefore;
-    return *this;
-}
-
-PeerAnswer &PeerAnswer::dropAfterBytes(qsizetype bytes)
-{
-    dropAfter = bytes;
-    return *this;
-}
-
-PeerAnswer &PeerAnswer::withoutContentLength()
-{
-    contentLength = false;
-    return *this;
 }
 
 struct LoopbackPeer::Connection {
@@ -205,8 +130,6 @@ void LoopbackPeer::trustInThisProcess()
 
 QSslCertificate LoopbackPeer::certificate() { return identity().certificate; }
 
-quint16 LoopbackPeer::port() const { return m_server->serverPort(); }
-
 QString LoopbackPeer::origin(const QString &host) const
 {
     return QStringLiteral("%1://%2:%3").arg(m_mode == Tls ? "https" : "http", host).arg(port());
@@ -223,10 +146,6 @@ void LoopbackPeer::route(QByteArray method, QByteArray path, PeerAnswer answer)
     m_routes.append({std::move(method), std::move(path), std::move(answer)});
 }
 
-void LoopbackPeer::enqueue(PeerAnswer answer) { m_queue.push_back(std::move(answer)); }
-
-void LoopbackPeer::setHandler(Handler handler) { m_handler = std::move(handler); }
-
 void LoopbackPeer::reset()
 {
     m_routes.clear();
@@ -240,18 +159,15 @@ bool LoopbackPeer::waitForRequests(int count, std::chrono::milliseconds timeout)
     return QTest::qWaitFor([&] { return m_requests.size() >= count; }, int(timeout.count()));
 }
 
-int LoopbackPeer::connectionsOpen() const
-{
-    int open = 0;
-    for (const auto &connection : m_connections)
-        if (connection->socket->state() != QAbstractSocket::UnconnectedState)
-            ++open;
-    return open;
-}
-
 bool LoopbackPeer::waitForAllClosed(std::chrono::milliseconds timeout)
 {
-    return QTest::qWaitFor([&] { return connectionsOpen() == 0; }, int(timeout.count()));
+    return QTest::qWaitFor(
+        [&] {
+            return std::all_of(m_connections.begin(), m_connections.end(), [](const auto &connection) {
+                return connection->socket->state() == QAbstractSocket::UnconnectedState;
+            });
+        },
+        int(timeout.count()));
 }
 
 void LoopbackPeer::accept(QTcpSocket *socket)
@@ -274,12 +190,10 @@ void LoopbackPeer::readFrom(Connection *connection)
             return;
         RecordedRequest request;
         request.connection = connection->number;
-        request.head = connection->buffer.left(headEnd + 4);
         const QList<QByteArray> lines = connection->buffer.left(headEnd).split('\n');
         const QList<QByteArray> requestLine = lines.value(0).trimmed().split(' ');
         request.method = requestLine.value(0);
         request.target = requestLine.value(1);
-        request.version = requestLine.value(2);
         qint64 length = 0;
         for (qsizetype i = 1; i < lines.size(); ++i) {
             const QByteArray line = lines.at(i).endsWith('\r') ? lines.at(i).chopped(1) : lines.at(i);
@@ -323,9 +237,9 @@ void LoopbackPeer::send(Connection *connection, PeerAnswer answer)
     }
     auto plan = std::make_shared<SendPlan>();
     QByteArray body = answer.raw.value_or(answer.body);
+    QByteArray head;
     if (!answer.raw) {
-        QByteArray head = "HTTP/1.1 " + QByteArray::number(answer.status) + ' '
-                          + (answer.reason.isEmpty() ? QByteArray("Status") : answer.reason) + "\r\n";
+        head = "HTTP/1.1 " + QByteArray::number(answer.status) + " Status\r\n";
         const bool lengthGiven = std::any_of(answer.headers.begin(), answer.headers.end(),
                                              [](const auto &h) { return sameName(h.first, "content-length"); });
         if (answer.contentLength && !lengthGiven)
@@ -333,16 +247,14 @@ void LoopbackPeer::send(Connection *connection, PeerAnswer answer)
         for (const auto &[name, value] : answer.headers)
             head += name + ": " + value + "\r\n";
         head += "\r\n";
-        plan->steps.append({answer.delay, head, false});
-    } else {
-        plan->steps.append({answer.delay, QByteArray(), false});
     }
+    plan->steps.append({answer.delay, head, false});
     if (answer.dropAfter)
         body.truncate(*answer.dropAfter);
     const qsizetype piece = answer.chunkBytes > 0 ? answer.chunkBytes : std::max<qsizetype>(body.size(), 1);
     for (qsizetype at = 0; at < body.size(); at += piece)
         plan->steps.append({answer.pause, body.mid(at, piece), true});
-    plan->close = answer.raw || answer.dropAfter || !answer.contentLength || answer.closeAfter;
+    plan->close = answer.raw || answer.dropAfter || !answer.contentLength;
     connection->answering = true;
     runSteps(connection, std::move(plan));
 }

@@ -1,13 +1,12 @@
 #pragma once
 
 // An in-memory SecretStore for tests, with switches that make it fail the way a platform store can.
+// Every operation completes without suspending; a failed write or remove leaves the items unchanged.
 //
 //   MemorySecretStore store;
 //   NativeCredentials credentials(store, NativeCredentials::serviceName("app.teodal.calendar"));
-//   store.failWrites = true;             // every write reports failure
-//   store.items.value({service, account}) // what is stored
-//
-// Every operation completes without suspending. A failed write or remove leaves the items unchanged.
+//   store.failWrites = true;
+//   store.items.value({service, account})
 
 #include "native_session.h"
 
@@ -22,18 +21,31 @@ public:
     using Key = std::pair<QString, QString>; // service, account
 
     QHash<Key, QByteArray> items;
-
-    bool unavailable = false;  // no store at all: reads fail, writes and removes fail
+    bool unavailable = false;  // no store at all: every operation fails
     bool failReads = false;    // reads report Failed (the item may exist)
     bool timeOutReads = false; // reads report TimedOut (the item may exist)
-    bool failWrites = false;   // writes report failure
-    bool failRemoves = false;  // removes report failure
+    bool failWrites = false;
+    bool failRemoves = false;
 
-    int reads = 0;   // calls made, failed ones included
-    int writes = 0;
-    int removes = 0;
-
-    QCoro::Task<ReadResult> read(QString service, QString account) override;
-    QCoro::Task<bool> write(QString service, QString account, QByteArray data) override;
-    QCoro::Task<bool> remove(QString service, QString account) override;
+    QCoro::Task<ReadResult> read(QString service, QString account) override
+    {
+        if (unavailable || failReads || timeOutReads)
+            co_return ReadResult{failReads || unavailable ? ReadStatus::Failed : ReadStatus::TimedOut, {}};
+        const auto found = items.constFind({service, account});
+        co_return found == items.constEnd() ? ReadResult{ReadStatus::NotFound, {}} : ReadResult{ReadStatus::Found, *found};
+    }
+    QCoro::Task<bool> write(QString service, QString account, QByteArray data) override
+    {
+        if (unavailable || failWrites)
+            co_return false;
+        items.insert({service, account}, data);
+        co_return true;
+    }
+    QCoro::Task<bool> remove(QString service, QString account) override
+    {
+        if (unavailable || failRemoves)
+            co_return false;
+        items.remove({service, account});
+        co_return true;
+    }
 };

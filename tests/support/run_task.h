@@ -1,13 +1,11 @@
 #pragma once
 
-// Runs a QCoro task to its end from synchronous test code, in a nested event loop, and hands back
-// its value or rethrows its exception. (QCoro::waitFor of QCoro 0.8 never returns when the task
-// throws.)
+// Runs a QCoro task to its end from synchronous test code, in a nested event loop, and hands back its
+// value or rethrows its exception (QCoro::waitFor of QCoro 0.8 never returns when the task throws).
+// A task still running after `limit` makes runTask throw std::runtime_error; the task keeps running.
 //
 //   const NativeResponse answer = runTask(http.responseDetails("/x", "GET", {}));
 //   std::exception_ptr error = taskFailure(http.responseDetails("x", "GET", {})); // nullptr if none
-//
-// A task still running after `limit` makes runTask throw std::runtime_error; the task keeps running.
 
 #include <QCoroTask>
 #include <QEventLoop>
@@ -24,11 +22,9 @@
 template <typename T>
 T runTask(QCoro::Task<T> task, std::chrono::milliseconds limit = std::chrono::seconds(30))
 {
-    using Value = std::conditional_t<std::is_void_v<T>, std::monostate, T>;
     struct State {
-        std::optional<Value> value;
+        std::optional<std::conditional_t<std::is_void_v<T>, std::monostate, T>> value;
         std::exception_ptr error;
-        bool done = false;
         QEventLoop loop;
     };
     auto state = std::make_shared<State>();
@@ -43,17 +39,16 @@ T runTask(QCoro::Task<T> task, std::chrono::milliseconds limit = std::chrono::se
         } catch (...) {
             state->error = std::current_exception();
         }
-        state->done = true;
         state->loop.quit();
     }(std::move(task), state);
-    if (!state->done) {
+    if (!state->value && !state->error) {
         QTimer::singleShot(limit, &state->loop, [loop = &state->loop] { loop->quit(); });
         state->loop.exec();
     }
-    if (!state->done)
-        throw std::runtime_error("the task did not finish in time");
     if (state->error)
         std::rethrow_exception(state->error);
+    if (!state->value)
+        throw std::runtime_error("the task did not finish in time");
     if constexpr (!std::is_void_v<T>)
         return std::move(*state->value);
 }
@@ -63,8 +58,8 @@ std::exception_ptr taskFailure(QCoro::Task<T> task, std::chrono::milliseconds li
 {
     try {
         runTask(std::move(task), limit);
+        return nullptr;
     } catch (...) {
         return std::current_exception();
     }
-    return nullptr;
 }
