@@ -1,52 +1,33 @@
 // Runs with the system zone in Kiritimati (UTC+14), far from the New York events edited here, so a
 // picker that went through the system zone would show and write other wall-clock times.
-#include "calendar_model.h"
 #include "event_editor.h"
-#include "loopback_peer.h"
-#include "preferences.h"
+#include "view_rig.h"
 #include "wall_clock_edit.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
-#include <QSettings>
-#include <QTemporaryDir>
-#include <QTest>
 
 #include <functional>
-
-using namespace std::chrono_literals;
 
 namespace {
 
 const QString newYork = QStringLiteral("America/New_York");
-const Instant march12 = instantFromSeconds(1741777200);
 
-CalendarEvent loaded(const QString &start, const QString &end, const QString &tz = newYork, qint64 id = 17)
+// The instants deliberately disagree with the local texts: they must travel back untouched.
+CalendarEvent loaded(const QString &start, const QString &end, const QString &tz = newYork)
 {
-    // The instants deliberately disagree with the local texts: they must travel back untouched.
-    return CalendarEvent{.id = id, .calendar_id = 1, .title = "Standup", .start_local = start, .end_local = end,
+    return CalendarEvent{.id = 17, .calendar_id = 1, .title = "Standup", .start_local = start, .end_local = end,
                          .tz = tz, .start = 111, .end = 222, .calendar_name = "Team"};
 }
 
-struct Rig {
-    QTemporaryDir folder;
-    Preferences preferences{std::make_unique<QSettings>(folder.filePath("prefs.ini"), QSettings::IniFormat)};
-    LoopbackPeer peer;
-    NativeClient client{std::make_shared<const NativeHTTP>(NativeHTTP::origin(peer.origin()), std::nullopt,
-                                                           NativeTimeouts{300ms, 2s})};
-    CalendarModel model{preferences, QStringLiteral("Europe/Madrid"), march12};
-
-    Rig()
+struct Rig : ViewRig {
+    Rig() : ViewRig(QStringLiteral("Europe/Madrid"), NativeTimeouts{300ms, 2s})
     {
-        peer.route("GET", "/api/native/session",
-                   PeerAnswer::json(200, R"({"week_start":1,"zone":"UTC","default_calendar_id":2,"calendars":[)"
-                                         R"({"id":1,"name":"Team","hue":0,"writable":true},)"
-                                         R"({"id":2,"name":"Holidays","hue":0,"writable":false},)"
-                                         R"({"id":3,"name":"Home","hue":0,"writable":true}]})"));
-        peer.route("GET", "/api/native/events", PeerAnswer::json(200, R"({"events":[]})"));
+        serve(sessionJson(2, R"({"id":1,"name":"Team","hue":0,"writable":true},)"
+                             R"({"id":2,"name":"Holidays","hue":0,"writable":false},)"
+                             R"({"id":3,"name":"Home","hue":0,"writable":true})"));
         peer.route("POST", "/api/native/events/17", PeerAnswer::json(200, R"({"id":17})"));
     }
     std::unique_ptr<EventEditor> open(const CalendarEvent &e)
@@ -65,12 +46,6 @@ struct Rig {
         return e;
     }
 };
-
-template <typename T = QPushButton>
-T *child(const QObject *parent, const char *name)
-{
-    return parent->findChild<T *>(QLatin1String(name));
-}
 
 void pick(EventEditor &editor, const char *picker, QDate day, QTime time)
 {
