@@ -12,12 +12,14 @@
 #include <QHostAddress>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <atomic>
+#include <csignal>
 #include <functional>
 #include <map>
 
@@ -59,21 +61,6 @@ struct ApprovalForm {
     std::map<QString, QString> hidden;
 };
 
-ApprovalForm pageOf(int port, const QString &id)
-{
-    httplib::Client browser("localhost", port);
-    const auto answer = browser.Get(("/native/start?id=" + id).toStdString());
-    if (!answer || answer->status != 200)
-        return {};
-    const QString page = QString::fromStdString(answer->body);
-    ApprovalForm form{QRegularExpression(QStringLiteral("id=\"code\">([^<]+)<")).match(page).captured(1), {}};
-    auto hidden = QRegularExpression(QStringLiteral("<input type=\"hidden\" name=\"(\\w+)\" value=\"([^\"]*)\">")).globalMatch(page);
-    while (hidden.hasNext()) {
-        const auto m = hidden.next();
-        form.hidden[m.captured(1)] = m.captured(2);
-    }
-    return form;
-}
 } // namespace
 
 class ContractTest : public QObject {
@@ -81,6 +68,29 @@ class ContractTest : public QObject {
     std::atomic<qint64> m_secondsLater{0};
     std::unique_ptr<DevServer> m_server;
     std::optional<NativeSession> m_session;
+
+    // A browser on the server's pages; it takes the TLS test's own certificate.
+    httplib::Client browser() const
+    {
+        httplib::Client client(m_server->origin().toStdString());
+        client.enable_server_certificate_verification(false);
+        return client;
+    }
+
+    ApprovalForm pageOf(const QString &id) const
+    {
+        const auto answer = browser().Get(("/native/start?id=" + id).toStdString());
+        if (!answer || answer->status != 200)
+            return {};
+        const QString page = QString::fromStdString(answer->body);
+        ApprovalForm form{QRegularExpression(QStringLiteral("id=\"code\">([^<]+)<")).match(page).captured(1), {}};
+        auto hidden = QRegularExpression(QStringLiteral("<input type=\"hidden\" name=\"(\\w+)\" value=\"([^\"]*)\">")).globalMatch(page);
+        while (hidden.hasNext()) {
+            const auto m = hidden.next();
+            form.hidden[m.captured(1)] = m.captured(2);
+        }
+        return form;
+    }
 
     // Every API exchange goes through the client's own transport, as the app sends it.
     Answer call(const char *method, const QString &path, std::optional<QByteArray> body = {},
@@ -120,12 +130,11 @@ class ContractTest : public QObject {
 
     int submit(const ApprovalForm &form, const QString &decision, const QString &user, const QString &origin = {})
     {
-        httplib::Client browser("localhost", m_server->port());
         httplib::Params fields{{"decision", decision.toStdString()}, {"user", user.toStdString()}};
         for (const auto &[name, value] : form.hidden)
             fields.emplace(name.toStdString(), value.toStdString());
         const httplib::Headers headers{{"Origin", (origin.isEmpty() ? m_server->origin() : origin).toStdString()}};
-        const auto result = browser.Post("/native/start", headers, fields);
+        const auto result = browser().Post("/native/start", headers, fields);
         return result ? result->status : 0;
     }
 
@@ -133,7 +142,7 @@ class ContractTest : public QObject {
     {
         m_session.reset();
         const QString id = startSignIn();
-        submit(pageOf(m_server->port(), id), QStringLiteral("approve"), user);
+        submit(pageOf(id), QStringLiteral("approve"), user);
         NativeSession session;
         QVERIFY(decode(exchange(id).body, session));
         m_session = session;
@@ -164,7 +173,7 @@ private slots:
         QCOMPARE(base64url(QByteArray::fromBase64(id.toLatin1(), QByteArray::Base64UrlEncoding)), id);
         QCOMPARE(exchange(id).status, 202);
 
-        const ApprovalForm form = pageOf(m_server->port(), id);
+        const ApprovalForm form = pageOf(id);
         const QByteArray digest = QCryptographicHash::hash(id.toUtf8(), QCryptographicHash::Sha256);
         const QString hex = QString::fromLatin1(digest.left(4).toHex()).toUpper();
         QCOMPARE(form.code, hex.left(4) + QLatin1Char('-') + hex.mid(4));
@@ -207,7 +216,7 @@ private slots:
         QFETCH(bool, forgedToken);
         QFETCH(qint64, wait);
         const QString id = startSignIn();
-        ApprovalForm form = pageOf(m_server->port(), id);
+        ApprovalForm form = pageOf(id);
         if (forgedToken)
             form.hidden[QStringLiteral("csrf")] = challengeFor(QStringLiteral("guess"));
         m_secondsLater = wait;
@@ -575,6 +584,78 @@ private slots:
             ++placed;
         }
         QVERIFY(placed > 5);
+    }
+
+    void executablePrintsItsOriginAndStopsOnSignal_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGINT") << SIGINT;
+    }
+
+    void executablePrintsItsOriginAndStopsOnSignal()
+    {
+        QFETCH(int, signal);
+        QTemporaryDir dir;
+        QProcess server;
+        server.start(QStringLiteral(TEODAL_DEVSERVER), {"--port", "0", "--database", dir.filePath(QStringLiteral("db.sqlite"))});
+        QVERIFY(server.waitForReadyRead(10'000));
+        const QString origin = QString::fromUtf8(server.readLine()).trimmed();
+        const auto match = QRegularExpression(QStringLiteral("^http://localhost:(\\d+)$")).match(origin);
+        QVERIFY2(match.hasMatch(), qPrintable(origin));
+        const auto home = httplib::Client("localhost", match.captured(1).toInt()).Get("/");
+        QVERIFY(home && home->status == 200);
+
+        ::kill(pid_t(server.processId()), signal);
+        QVERIFY(server.waitForFinished(5'000));
+        QCOMPARE(server.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(server.exitCode(), 0);
+    }
+
+    void executableRefusesBadArguments_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("port by name") << QStringList{"--port", "http"};
+        QTest::newRow("negative seeded events") << QStringList{"--seed-events", "-1"};
+    }
+
+    void executableRefusesBadArguments()
+    {
+        QFETCH(QStringList, arguments);
+        QProcess server;
+        server.start(QStringLiteral(TEODAL_DEVSERVER), arguments + QStringList{"--database", ":memory:"});
+        QVERIFY(server.waitForFinished(5'000));
+        QCOMPARE(server.exitCode(), 2);
+    }
+
+    // Over TLS the session cookie carries the __Host- prefix, and only that name opens a session.
+    void tlsSessionUsesTheHostCookie()
+    {
+        QTemporaryDir dir;
+        const QString key = dir.filePath(QStringLiteral("key.pem")), certificate = dir.filePath(QStringLiteral("cert.pem"));
+        QProcess openssl;
+        openssl.start(QStringLiteral("openssl"), {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
+                                                  "-days", "1", "-subj", "/CN=localhost", "-keyout", key, "-out", certificate});
+        QVERIFY(openssl.waitForFinished(30'000) && openssl.exitCode() == 0);
+        m_server = std::make_unique<DevServer>(ServerOptions{.port = 0, .tlsCertificate = certificate, .tlsKey = key});
+        m_server->start();
+        QVERIFY(m_server->origin().startsWith(QLatin1String("https://localhost:")));
+
+        const httplib::Headers origin{{"Origin", m_server->origin().toStdString()}};
+        const auto post = [&](const char *path, const QJsonObject &body) {
+            const auto answer = browser().Post(path, origin, object(body).toStdString(), "application/json");
+            return answer ? QJsonDocument::fromJson(QByteArray::fromStdString(answer->body)).object() : QJsonObject();
+        };
+        const QString id = post("/native/request", {{"challenge", challengeFor(verifier)}}).value("id").toString();
+        QCOMPARE(submit(pageOf(id), QStringLiteral("approve"), QStringLiteral("3")), 200);
+        const QJsonObject session = post("/native/exchange", {{"id", id}, {"verifier", verifier}});
+        QCOMPARE(session.value("name").toString(), QStringLiteral("__Host-corvane_session"));
+        for (const auto &[name, status] : {std::pair("__Host-corvane_session", 200), std::pair("corvane_session", 401)}) {
+            httplib::Headers headers = origin;
+            headers.emplace("Cookie", name + ("=" + session.value("value").toString().toStdString()));
+            const auto answer = browser().Get("/api/native/session", headers);
+            QCOMPARE(answer ? answer->status : 0, status);
+        }
     }
 };
 
