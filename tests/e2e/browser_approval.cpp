@@ -1,83 +1,54 @@
 #include "browser_approval.h"
 
 #include <QCoroNetworkReply>
-#include <QHash>
 #include <QNetworkAccessManager>
 #include <QNetworkCookieJar>
 #include <QNetworkReply>
 #include <QRegularExpression>
 
 #include <memory>
-#include <optional>
 
 namespace {
 
-QString decodeEntities(QString text)
+bool succeeded(const QNetworkReply &reply)
 {
-    static const QRegularExpression numeric(QStringLiteral("&#([0-9]+);"));
-    for (QRegularExpressionMatch m; (m = numeric.match(text)).hasMatch();)
-        text.replace(m.capturedStart(), m.capturedLength(), QChar(char16_t(m.captured(1).toUInt())));
-    return text.replace(QLatin1String("&quot;"), QLatin1String("\""))
+    const int status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    return reply.error() == QNetworkReply::NoError && status >= 200 && status < 300;
+}
+
+QString unescaped(QString html)
+{
+    return html.replace(QLatin1String("&quot;"), QLatin1String("\""))
+        .replace(QLatin1String("&#39;"), QLatin1String("'"))
         .replace(QLatin1String("&lt;"), QLatin1String("<"))
         .replace(QLatin1String("&gt;"), QLatin1String(">"))
         .replace(QLatin1String("&amp;"), QLatin1String("&"));
 }
 
-QHash<QString, QString> attributesOf(const QString &tag)
+// The approval form's action and the fields a browser submits for it: its hidden inputs, `user`
+// chosen in its "user" list and its "approve" button pressed. Nothing when the page has no such form.
+std::optional<std::pair<QString, QByteArray>> approvalForm(const QString &page, const QString &user)
 {
-    static const QRegularExpression attribute(QStringLiteral(R"re(([a-zA-Z_:-]+)\s*=\s*"([^"]*)")re"));
-    QHash<QString, QString> out;
-    for (const QRegularExpressionMatch &m : attribute.globalMatch(tag))
-        out.insert(m.captured(1).toLower(), decodeEntities(m.captured(2)));
-    return out;
-}
-
-QRegularExpression element(const char *pattern)
-{
-    return QRegularExpression(QString::fromLatin1(pattern), QRegularExpression::CaseInsensitiveOption
-                                                                | QRegularExpression::DotMatchesEverythingOption);
-}
-
-QByteArray formField(const QString &name, const QString &value)
-{
-    return QUrl::toPercentEncoding(name) + '=' + QUrl::toPercentEncoding(value);
-}
-
-// The action and the fields a browser would submit for the page's POST form, or nothing.
-std::optional<std::pair<QString, QByteArray>> fillForm(const QString &html, const QString &user)
-{
-    static const QRegularExpression form = element(R"(<form\b([^>]*)>(.*?)</form>)"),
-                                    input = element(R"(<input\b([^>]*)>)"),
-                                    select = element(R"(<select\b([^>]*)>(.*?)</select>)"),
-                                    option = element(R"(<option\b([^>]*)>(.*?)</option>)"),
-                                    button = element(R"(<button\b([^>]*)>)");
-    for (const QRegularExpressionMatch &f : form.globalMatch(html)) {
-        const QHash<QString, QString> formAttributes = attributesOf(f.captured(1));
-        if (formAttributes.value(QStringLiteral("method")).toLower() != QLatin1String("post"))
-            continue;
-        QByteArrayList fields;
-        for (const QRegularExpressionMatch &i : input.globalMatch(f.captured(2))) {
-            const QHash<QString, QString> a = attributesOf(i.captured(1));
-            if (a.value(QStringLiteral("type")).toLower() == QLatin1String("hidden"))
-                fields.append(formField(a.value(QStringLiteral("name")), a.value(QStringLiteral("value"))));
-        }
-        for (const QRegularExpressionMatch &s : select.globalMatch(f.captured(2))) {
-            std::optional<QString> picked;
-            for (const QRegularExpressionMatch &o : option.globalMatch(s.captured(2))) {
-                const QString value = attributesOf(o.captured(1)).value(QStringLiteral("value"));
-                if (!picked && (user.isEmpty() || user == value || user == decodeEntities(o.captured(2)).trimmed()))
-                    picked = value;
-            }
-            if (!picked)
-                return std::nullopt;
-            fields.append(formField(attributesOf(s.captured(1)).value(QStringLiteral("name")), *picked));
-        }
-        for (const QRegularExpressionMatch &b : button.globalMatch(f.captured(2))) {
-            const QHash<QString, QString> a = attributesOf(b.captured(1));
-            if (a.value(QStringLiteral("name")) == u"decision" && a.value(QStringLiteral("value")) == u"approve")
-                return std::pair{formAttributes.value(QStringLiteral("action")), fields.join('&') + "&decision=approve"};
-        }
+    static const QRegularExpression form(QStringLiteral(R"re(<form method="post" action="([^"]*)">(.*?)</form>)re"),
+                                         QRegularExpression::DotMatchesEverythingOption),
+        hidden(QStringLiteral(R"re(<input type="hidden" name="([^"]+)" value="([^"]*)">)re")),
+        option(QStringLiteral(R"re(<option value="([^"]*)">([^<]*)</option>)re"));
+    const QRegularExpressionMatch found = form.match(page);
+    if (!found.hasMatch() || !found.captured(2).contains(QLatin1String(R"(name="decision" value="approve")")))
         return std::nullopt;
+    QByteArrayList fields;
+    const auto add = [&](const QString &name, const QString &value) {
+        fields.append(QUrl::toPercentEncoding(name) + '=' + QUrl::toPercentEncoding(value));
+    };
+    for (const QRegularExpressionMatch &input : hidden.globalMatch(found.captured(2)))
+        add(input.captured(1), unescaped(input.captured(2)));
+    for (const QRegularExpressionMatch &choice : option.globalMatch(found.captured(2))) {
+        const QString value = unescaped(choice.captured(1));
+        if (user.isEmpty() || user == value || user == unescaped(choice.captured(2))) {
+            add(QStringLiteral("user"), value);
+            add(QStringLiteral("decision"), QStringLiteral("approve"));
+            return std::pair{unescaped(found.captured(1)), fields.join('&')};
+        }
     }
     return std::nullopt;
 }
@@ -89,16 +60,9 @@ QCoro::Task<bool> approveInBrowser(QUrl page, QString user)
     auto network = std::make_unique<QNetworkAccessManager>();
     network->setCookieJar(new QNetworkCookieJar(network.get()));
     network->setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
-    const auto succeeded = [](QNetworkReply *reply) {
-        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        return reply->error() == QNetworkReply::NoError && status >= 200 && status < 300;
-    };
-
-    std::unique_ptr<QNetworkReply> pageReply(co_await network->get(QNetworkRequest(page)));
-    if (!succeeded(pageReply.get()))
-        co_return false;
-    const QUrl landed = pageReply->url();
-    const auto form = fillForm(QString::fromUtf8(pageReply->readAll()), user);
+    std::unique_ptr<QNetworkReply> loaded(co_await network->get(QNetworkRequest(page)));
+    const QUrl landed = loaded->url();
+    const auto form = succeeded(*loaded) ? approvalForm(QString::fromUtf8(loaded->readAll()), user) : std::nullopt;
     if (!form)
         co_return false;
 
@@ -110,5 +74,5 @@ QCoro::Task<bool> approveInBrowser(QUrl page, QString user)
     submit.setRawHeader("Referer", landed.toString(QUrl::FullyEncoded).toUtf8());
     submit.setRawHeader("Sec-Fetch-Site", "same-origin");
     std::unique_ptr<QNetworkReply> submitted(co_await network->post(submit, form->second));
-    co_return succeeded(submitted.get());
+    co_return succeeded(*submitted);
 }
