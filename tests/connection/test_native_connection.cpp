@@ -1,9 +1,10 @@
-#include "fake_clock.h"
+#include "clock.h"
 #include "loopback_peer.h"
 #include "memory_secret_store.h"
 #include "native_connection.h"
 #include "preferences.h"
 
+#include <QCoroSignal>
 #include <QDeadlineTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -19,8 +20,8 @@ using namespace std::chrono_literals;
 namespace {
 
 const QString appId = QStringLiteral("app.teodal.test");
-const QString zeroId = QString(43, QLatin1Char('A'));                         // 32 zero bytes
-const QString onesId = QString(42, QLatin1Char('_')) + QLatin1Char('8');      // 32 bytes of 0xFF
+const QString zeroId = QString(43, QLatin1Char('A'));                    // 32 zero bytes
+const QString onesId = QString(42, QLatin1Char('_')) + QLatin1Char('8'); // 32 bytes of 0xFF
 const QString countingVerifier = QStringLiteral("AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8"); // bytes 0…31
 const QString countingChallenge = QStringLiteral("6oZqdX5MOLq_qBJ8vppAnT4fk6AP8UiP9zX8-Rev_9A");
 
@@ -36,13 +37,62 @@ PeerAnswer slow(PeerAnswer answer)
     answer.delay = 100ms;
     return answer;
 }
-
 qint64 msBetween(Clock::TimePoint from, Clock::TimePoint to)
 {
     return std::chrono::duration_cast<std::chrono::milliseconds>(to - from).count();
 }
 
 } // namespace
+
+class FakeClockAlarm : public QObject {
+    Q_OBJECT
+signals:
+    void rang();
+};
+
+// Time that moves only when the test says so. A sleep ends once advance() has carried the clock to
+// its end, or at once (with CancellationError) when its stop token is triggered.
+class FakeClock final : public QObject, public Clock {
+    Q_OBJECT
+public:
+    TimePoint now() const override { return m_now; }
+    QCoro::Task<> sleep(std::chrono::milliseconds duration, std::stop_token stop) override
+    {
+        if (stop.stop_requested())
+            throw CancellationError();
+        const TimePoint end = m_now + duration;
+        FakeClockAlarm alarm;
+        auto rung = qCoro(&alarm, &FakeClockAlarm::rang);
+        connect(this, &FakeClock::moved, &alarm, [this, end, &alarm] {
+            if (m_now >= end)
+                emit alarm.rang();
+        });
+        std::stop_callback onStop(stop, [&alarm] { emit alarm.rang(); });
+        m_ends.append(end);
+        QPointer<FakeClock> self(this);
+        co_await std::move(rung);
+        if (self)
+            m_ends.removeOne(end);
+        if (stop.stop_requested())
+            throw CancellationError();
+    }
+    void advance(std::chrono::milliseconds by)
+    {
+        m_now += by;
+        emit moved();
+    }
+    // Sleeps whose end is still ahead.
+    qsizetype sleeping() const
+    {
+        return std::count_if(m_ends.begin(), m_ends.end(), [this](TimePoint end) { return end > m_now; });
+    }
+signals:
+    void moved();
+
+private:
+    TimePoint m_now{std::chrono::hours(1000)};
+    QList<TimePoint> m_ends;
+};
 
 // Holds every secret-store operation while closed, so tests see what happens while the store works.
 class GatedSecretStore final : public QObject, public SecretStore {
@@ -133,6 +183,13 @@ struct Rig {
                 clock.advance(step);
         }
         return true;
+    }
+    // Starts a sign-in and runs it to its end.
+    std::unique_ptr<NativeConnection> signedIn(QString defaultServer = {})
+    {
+        auto made = connection(defaultServer);
+        made->signIn(opener());
+        return finish(*made) ? std::move(made) : nullptr;
     }
 
     QTemporaryDir dir;
@@ -243,9 +300,7 @@ private slots:
         const auto start = [](PeerAnswer answer) {
             return Setup([answer](Rig &rig) { rig.peer.route("POST", "/native/request", answer); });
         };
-        const auto exchange = [](PeerAnswer answer) {
-            return Setup([answer](Rig &rig) { rig.script(zeroId, 0, answer); });
-        };
+        const auto exchange = [](PeerAnswer answer) { return Setup([answer](Rig &rig) { rig.script(zeroId, 0, answer); }); };
         const QString refused = NativeClientError::signInRefused().description();
         const QString invalidId = NativeClientError::signInResponseInvalid().description();
 
@@ -310,9 +365,8 @@ private slots:
         for (const QString name : {"__Host-corvane_session", "corvane_session"}) {
             Rig rig(LoopbackPeer::Tls);
             rig.script(zeroId, 0, session(countingVerifier, name));
-            auto connection = rig.connection(rig.peer.origin());
-            connection->signIn(rig.opener());
-            QVERIFY(rig.finish(*connection));
+            const auto connection = rig.signedIn(rig.peer.origin());
+            QVERIFY(connection);
             const bool accepted = name.startsWith("__Host-");
             QCOMPARE(connection->signedIn(), accepted);
             QCOMPARE(connection->error(), accepted ? QString() : NativeClientError::signInRefused().description());
@@ -401,10 +455,8 @@ private slots:
     {
         Rig rig;
         rig.script(zeroId, 0, session(countingVerifier));
-        auto connection = rig.connection();
-        connection->signIn(rig.opener());
-        QVERIFY(rig.finish(*connection));
-        QVERIFY(connection->client());
+        const auto connection = rig.signedIn();
+        QVERIFY(connection && connection->client());
 
         bool storedWhenTold = true;
         rig.peer.route("POST", "/signout", PeerAnswer(500));
@@ -427,6 +479,36 @@ private slots:
         QVERIFY(!connection->client());
         QCOMPARE(connection->serverAddress(), rig.origin());
         QCOMPARE(rig.preferences.server(), std::optional(rig.origin()));
+    }
+
+    // Without a file of its own, the preferences live in the app's settings store. Each write is
+    // announced once, after it can be read back, even when it changes nothing.
+    void preferencesAnnounceEveryWriteAndKeepIt()
+    {
+        QTemporaryDir home;
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, home.path());
+        auto preferences = std::make_unique<Preferences>();
+        QCOMPARE(preferences->server(), std::nullopt);
+        QCOMPARE(preferences->timeZoneOverride(), QString());
+        QCOMPARE(preferences->showMenuBar(), true);
+        QStringList seen;
+        connect(preferences.get(), &Preferences::changed, this, [&] {
+            seen << QStringLiteral("%1 %2 %3")
+                        .arg(preferences->server().value_or("-"), preferences->timeZoneOverride())
+                        .arg(preferences->showMenuBar());
+        });
+        preferences->setServer(QStringLiteral("https://cal.example:8443"));
+        preferences->setTimeZoneOverride(QStringLiteral("America/New_York"));
+        preferences->setShowMenuBar(false);
+        preferences->setShowMenuBar(false);
+        QCOMPARE(seen, QStringList({"https://cal.example:8443  1", "https://cal.example:8443 America/New_York 1",
+                                    "https://cal.example:8443 America/New_York 0", "https://cal.example:8443 America/New_York 0"}));
+        preferences.reset();
+
+        QSettings stored(home.filePath(QStringLiteral("Teodal/Calendar.conf")), QSettings::NativeFormat);
+        QCOMPARE(stored.value("native.server"), QVariant("https://cal.example:8443"));
+        QCOMPARE(stored.value("calendar.timeZoneOverride"), QVariant("America/New_York"));
+        QCOMPARE(stored.value("calendar.showMenuBar").toBool(), false);
     }
 };
 

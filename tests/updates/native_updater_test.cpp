@@ -33,29 +33,24 @@ QByteArray runScript(const QStringList &arguments)
 struct Signer {
     QTemporaryDir folder;
     QString key = folder.filePath(QStringLiteral("key.pem"));
-    QString publicKey = (runScript({QStringLiteral("new-key"), key}),
-                         QString::fromLatin1(runScript({QStringLiteral("public-key"), key}).trimmed()));
+    QString publicKey = (runScript({"new-key", key}), QString::fromLatin1(runScript({"public-key", key}).trimmed()));
     QByteArray feed(const QByteArray &payload) const
     {
         QFile file(folder.filePath(QStringLiteral("feed.json")));
         if (!file.open(QIODevice::WriteOnly) || file.write(payload) != payload.size())
             qFatal("cannot write the feed");
         file.close();
-        return runScript({QStringLiteral("sign"), key, file.fileName()});
+        return runScript({"sign", key, file.fileName()});
     }
 };
-
-// The key this build trusts, one per test run.
-const Signer &ownSigner()
-{
-    static const Signer signer;
-    return signer;
-}
 
 // A TLS feed server, a signing key, a settings file and the options that tie them to an updater.
 struct Rig {
     LoopbackPeer peer{LoopbackPeer::Tls};
-    const Signer &signer = ownSigner();
+    const Signer &signer = *[] {
+        static const Signer trusted; // the key this build trusts, one per test run
+        return &trusted;
+    }();
     QTemporaryDir folder;
 
     QString feedURL() const { return peer.origin() + QStringLiteral("/feed?channel=stable"); }
@@ -68,9 +63,7 @@ struct Rig {
         options.information =
             information.value_or(QVariantMap{{"SUFeedURL", feedURL()}, {"SUPublicEDKey", signer.publicKey}});
         options.currentVersion = QStringLiteral("0.9.0");
-        options.settings = [file = settingsFile()] {
-            return std::make_unique<QSettings>(file, QSettings::IniFormat);
-        };
+        options.settings = [file = settingsFile()] { return std::make_unique<QSettings>(file, QSettings::IniFormat); };
         options.now = [] { return testNow; };
         options.automaticDelay = 0ms;
         return options;
@@ -213,10 +206,8 @@ private slots:
         if (kind == int(Kind::Available))
             QVERIFY(dialog->text().contains(result.version));
         const auto buttons = dialog->buttons();
-        const bool offersNotes = std::any_of(buttons.begin(), buttons.end(), [](QAbstractButton *b) {
-            return b->text() == u"Release Notes";
-        });
-        QCOMPARE(offersNotes, !notes.isEmpty());
+        QCOMPARE(std::any_of(buttons.begin(), buttons.end(), [](QAbstractButton *b) { return b->text() == u"Release Notes"; }),
+                 !notes.isEmpty());
     }
 
     // An updater that goes away mid-check lets go of the connection and announces nothing.
