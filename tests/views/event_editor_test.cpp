@@ -178,8 +178,7 @@ private slots:
         };
         for (const auto &[answer, sentence] : answers) {
             Rig rig;
-            rig.peer.reset();
-            rig.peer.enqueue(answer);
+            rig.peer.route("POST", "/api/native/events/17", answer);
             auto editor = rig.open(loaded("2025-03-12T09:00", "2025-03-12T10:00"));
             append(*editor, "eventTitle", " kept");
             QTest::mouseClick(child(editor.get(), "save"), Qt::LeftButton);
