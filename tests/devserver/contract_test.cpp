@@ -549,7 +549,7 @@ private slots:
     }
 
     // The export leaves out calendars the person does not see, and the file's own VTIMEZONEs place each
-    // timed event at its listed instant (titles and wall times are checked end to end in two_clients_test).
+    // timed event at its listed instant (titles and wall times are checked in the end-to-end test).
     void exportPlacesEventsByTheirOwnZones()
     {
         signIn(QStringLiteral("4"));
