@@ -31,7 +31,6 @@ private slots:
     void savesReadsAndRemoves()
     {
         QCOMPARE(service, QStringLiteral("app.teodal.calendar.session")); // where earlier runs stored theirs
-        QCOMPARE(NativeCredentials::serviceName({}), QStringLiteral("teodal.native.session"));
         MemorySecretStore store;
         const NativeCredentials credentials(store, service);
         QCOMPARE(runTask(credentials.read(account)), std::nullopt);
