@@ -157,7 +157,6 @@ private slots:
         for (const auto &[start, tz] : {std::pair("2025-03-30T02:30", "Europe/Madrid"), {"", "Europe/Madrid"},
                                         {"2025-3-30T09:00", "UTC"}}) {
             auto editor = rig.open(loaded(start, "2025-03-30T03:30", tz));
-            QCOMPARE(editor->windowTitle(), QStringLiteral("Edit event"));
             QVERIFY(!child<QComboBox>(editor.get(), "eventCalendar"));
             QVERIFY(editor->wallClockFields());
             QVERIFY(!child<WallClockEdit>(editor.get(), "startsPicker"));
