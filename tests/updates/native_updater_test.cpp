@@ -154,7 +154,7 @@ private slots:
         };
         // This build is 0.9.0.
         row("newer (numbers, not text)", newer, "own", 200, Kind::Available, notes);
-        row("newer by a fourth part", "{\"version\":\"0.9.0.1\"}", "own", 200, Kind::Available);
+        row("newer by a fourth number", "{\"version\":\"0.9.0.1\"}", "own", 200, Kind::Available);
         row("http notes not offered", "{\"version\":\"1.0\",\"notes\":\"http://example.org/1.0\"}", "own", 200,
             Kind::Available);
         row("equal", "{\"version\":\"0.9.0\"}", "own", 200, Kind::UpToDate);
