@@ -103,17 +103,11 @@ struct PersonApp {
                .defaultServer = origin})
     {
     }
-    NativeSignInView *signInView()
-    {
-        app.show();
-        const auto view = [&] { return app.window()->findChild<NativeSignInView *>(); };
-        return QTest::qWaitFor([&] { return view() != nullptr; }) ? view() : nullptr;
-    }
     void signIn()
     {
-        NativeSignInView *view = signInView();
-        QVERIFY(view);
-        QTest::mouseClick(view->findChild<QPushButton *>(QStringLiteral("signIn")), Qt::LeftButton);
+        app.show();
+        QTRY_VERIFY(app.window()->findChild<NativeSignInView *>());
+        QTest::mouseClick(app.window()->findChild<QPushButton *>(QStringLiteral("signIn")), Qt::LeftButton);
     }
     CalendarWorkspace *workspace() { return app.window()->findChild<CalendarWorkspace *>(); }
     CalendarModel &model() { return app.model(); }
@@ -301,9 +295,10 @@ private slots:
     {
         PersonApp person(m_origin);
         CalendarApp &app = person.app;
-        NativeSignInView *view = person.signInView();
-        QVERIFY(view);
+        app.show();
         QMainWindow *window = app.window();
+        QTRY_VERIFY(window->findChild<NativeSignInView *>());
+        auto *view = window->findChild<NativeSignInView *>();
         const QColor accent = QColor::fromRgbF(0.78f, 0.22f, 0.29f);
         window->resize(300, 200);
         QCOMPARE(window->centralWidget()->size(), QSize(780, 650)); // the content's least size, below the menu
