@@ -326,7 +326,6 @@ private slots:
             QTRY_VERIFY((sawSignIn |= restarted.window()->findChild<NativeSignInView *>() != nullptr,
                          restarted.window()->findChild<CalendarWorkspace *>() != nullptr));
             QVERIFY(!sawSignIn);
-            QCOMPARE(restarted.connection().client()->origin(), NativeHTTP::origin(m_origin));
         }
         QCOMPARE(person.opened.size(), 1);
 
