@@ -9,7 +9,6 @@
 #include "calendar_workspace.h"
 #include "clock.h"
 #include "errors.h"
-#include "event_details_dialog.h"
 #include "event_editor.h"
 #include "memory_secret_store.h"
 #include "native_sign_in_view.h"
@@ -20,13 +19,9 @@
 #include "wall_clock_edit.h"
 
 #include <QAction>
-#include <QCheckBox>
-#include <QComboBox>
 #include <QCoroTimer>
 #include <QDialog>
-#include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QMainWindow>
 #include <QPlainTextEdit>
 #include <QPointer>
@@ -119,24 +114,10 @@ struct PersonApp {
     }
 };
 
-// The agenda row showing the event with this title, or -1.
-int agendaRow(const CalendarWorkspace &workspace, const QString &title)
+bool inAgenda(const CalendarWorkspace &workspace, const QString &title)
 {
     const QList<CalendarAgendaModel::Row> rows = workspace.agendaList()->agendaModel()->rows();
-    for (qsizetype i = 0; i < rows.size(); ++i)
-        if (workspace.agendaList()->isVisible() && rows.at(i).event.title == title)
-            return int(i);
-    return -1;
-}
-
-// Opens the details of the event with this title from the agenda.
-void clickRow(const CalendarWorkspace &workspace, const QString &title)
-{
-    QTRY_VERIFY(agendaRow(workspace, title) >= 0);
-    CalendarAgendaList *list = workspace.agendaList();
-    const QModelIndex index = list->model()->index(agendaRow(workspace, title), 0);
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(index).center());
-    QTRY_VERIFY(workspace.detailsDialog() && workspace.detailsDialog()->isVisible());
+    return std::any_of(rows.cbegin(), rows.cend(), [&](const auto &row) { return row.event.title == title; });
 }
 
 std::optional<CalendarEvent> loadedEvent(const CalendarModel &model, const QString &title)
@@ -145,14 +126,6 @@ std::optional<CalendarEvent> loadedEvent(const CalendarModel &model, const QStri
         if (event.title == title)
             return event;
     return std::nullopt;
-}
-
-bool showsLabel(QWidget *root, const QString &text)
-{
-    for (QLabel *label : root->findChildren<QLabel *>())
-        if (label->isVisible() && QString(label->text()).remove(QChar(0x200B)) == text)
-            return true;
-    return false;
 }
 
 // Types at the end of the open editor's title and saves; the editor closes once the server took it.
@@ -168,12 +141,12 @@ void retitleAndSave(CalendarWorkspace &workspace, const QString &suffix)
     QCOMPARE(editor ? editor->error() : QString(), QString());
 }
 
-// Creates an event, moves it an hour, and renames an event of another zone without touching its times.
-void editEvents(CalendarWorkspace &workspace, CalendarModel &model)
+// Creates an event in the editor, then moves it an hour: the server places it by its wall-clock times.
+void createAndMove(CalendarWorkspace &workspace, CalendarModel &model)
 {
     workspace.newEventAction()->trigger();
     retitleAndSave(workspace, QStringLiteral("Design review"));
-    QTRY_VERIFY_WITH_TIMEOUT(agendaRow(workspace, QStringLiteral("Design review")) >= 0, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(inAgenda(workspace, QStringLiteral("Design review")), 10000);
     const std::optional<CalendarEvent> created = loadedEvent(model, QStringLiteral("Design review"));
     QVERIFY(created && created->start_local.endsWith(QLatin1String("T09:00")));
 
@@ -187,52 +160,6 @@ void editEvents(CalendarWorkspace &workspace, CalendarModel &model)
     const CalendarEvent moved = *loadedEvent(model, QStringLiteral("Design review (moved)"));
     QCOMPARE(moved.start_local, QString(created->start_local).replace(QLatin1String("T09:00"), QLatin1String("T10:00")));
     QCOMPARE(moved.start - created->start, 3600);
-
-    const std::optional<CalendarEvent> call = loadedEvent(model, QStringLiteral("Customer call"));
-    QVERIFY(call && call->tz == QLatin1String("America/New_York") && call->tz != model.zone());
-    model.setDate(instantFromSeconds(call->start));
-    clickRow(workspace, call->title);
-    QVERIFY(showsLabel(workspace.detailsDialog(), call->title) && showsLabel(workspace.detailsDialog(), call->calendar_name));
-    QTest::mouseClick(workspace.detailsDialog()->findChild<QPushButton *>(QStringLiteral("editEvent")), Qt::LeftButton);
-    QTRY_VERIFY(workspace.editor() && workspace.editor()->calendarEvent().id == call->id);
-    retitleAndSave(workspace, QStringLiteral(" (renamed)"));
-    QTRY_VERIFY_WITH_TIMEOUT(loadedEvent(model, QStringLiteral("Customer call (renamed)")), 10000);
-    const CalendarEvent renamed = *loadedEvent(model, QStringLiteral("Customer call (renamed)"));
-    QCOMPARE(std::tuple(renamed.start_local, renamed.end_local, renamed.tz, renamed.start),
-             std::tuple(call->start_local, call->end_local, call->tz, call->start));
-}
-
-// Adds an event by sentence in the quick add sheet, then fixes the zone in the settings sheet.
-void quickAddThenChangeZone(CalendarWorkspace &workspace, CalendarModel &model)
-{
-    workspace.quickAddAction()->trigger();
-    QPointer<QDialog> sheet = workspace.quickAddSheet();
-    QVERIFY(sheet);
-    auto *view = sheet->findChild<QuickAddView *>();
-    QTest::keyClicks(view->findChild<QPlainTextEdit *>(QStringLiteral("quickAddText")),
-                     QStringLiteral("Dentist tomorrow at 3pm at Smile Clinic"));
-    QTRY_VERIFY_WITH_TIMEOUT(view->preview(), 10000);
-    QCOMPARE(view->preview()->draft.location, QStringLiteral("Smile Clinic"));
-    QCOMPARE(view->preview()->assumptions, QStringList{QStringLiteral("No end time given: one hour assumed.")});
-    QTest::mouseClick(view->findChild<QPushButton *>(QStringLiteral("quickAddSave")), Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(!model.quickSaving(), 10000);
-    QCOMPARE(model.quickSavedNotice(), QStringLiteral("Added Dentist."));
-    QTRY_VERIFY_WITH_TIMEOUT(agendaRow(workspace, QStringLiteral("Dentist")) >= 0, 10000);
-    QTest::mouseClick(sheet->findChild<QPushButton *>(QStringLiteral("done")), Qt::LeftButton);
-    QTRY_VERIFY(!sheet);
-
-    QTest::mouseClick(workspace.findChild<QPushButton *>(QStringLiteral("settings")), Qt::LeftButton);
-    QDialog *settings = workspace.settingsSheet();
-    QVERIFY(settings);
-    settings->findChild<QCheckBox *>(QStringLiteral("useSystemZone"))->click();
-    auto *picker = settings->findChild<QComboBox *>(QStringLiteral("zonePicker"));
-    const int tokyo = picker->findData(QStringLiteral("Asia/Tokyo"));
-    picker->setCurrentIndex(tokyo);
-    emit picker->activated(tokyo);
-    QTRY_COMPARE_WITH_TIMEOUT(model.zone(), QStringLiteral("Asia/Tokyo"), 10000);
-    QTRY_VERIFY_WITH_TIMEOUT(!model.loading() && model.error().isEmpty(), 10000);
-    QCOMPARE(model.calendar().zoneId(), QStringLiteral("Asia/Tokyo"));
-    QTest::mouseClick(settings->findChild<QPushButton *>(QStringLiteral("done")), Qt::LeftButton);
 }
 
 // "2025-03-20T09:00", or "2025-03-20" for a date.
@@ -295,31 +222,19 @@ private slots:
     {
         PersonApp person(m_origin);
         CalendarApp &app = person.app;
-        app.show();
-        QMainWindow *window = app.window();
-        QTRY_VERIFY(window->findChild<NativeSignInView *>());
-        auto *view = window->findChild<NativeSignInView *>();
-        const QColor accent = QColor::fromRgbF(0.78f, 0.22f, 0.29f);
-        window->resize(300, 200);
-        QCOMPARE(window->centralWidget()->size(), QSize(780, 650)); // the content's least size, below the menu
-        window->resize(1080, 800);
-        QCOMPARE(view->palette().color(QPalette::Highlight), accent);
-        QCOMPARE(view->findChild<QLineEdit *>(QStringLiteral("serverAddress"))->text(), m_origin);
-
         person.signIn();
         QTRY_VERIFY_WITH_TIMEOUT(person.workspace(), 15000);
-        QTRY_VERIFY(!window->findChild<NativeSignInView *>());
+        QTRY_VERIFY(!app.window()->findChild<NativeSignInView *>());
         QCOMPARE(person.opened.size(), 1);
         QCOMPARE(person.secrets->items.size(), 1);
         CalendarWorkspace &workspace = *person.workspace();
-        QCOMPARE(workspace.palette().color(QPalette::Highlight), accent);
+        QCOMPARE(workspace.palette().color(QPalette::Highlight), QColor::fromRgbF(0.78f, 0.22f, 0.29f));
 
         // A restart with the stored session goes straight to the calendar, never through sign-in.
         {
             auto restartSecrets = std::make_unique<SlowSecretStore>();
             restartSecrets->inner.items = person.secrets->items;
-            CalendarApp restarted({.preferences = preferencesIn(person.folder),
-                                   .secrets = std::move(restartSecrets),
+            CalendarApp restarted({.preferences = preferencesIn(person.folder), .secrets = std::move(restartSecrets),
                                    .defaultServer = QStringLiteral("https://calendar.example")});
             restarted.show();
             bool sawSignIn = false;
@@ -327,7 +242,6 @@ private slots:
                          restarted.window()->findChild<CalendarWorkspace *>() != nullptr));
             QVERIFY(!sawSignIn);
         }
-        QCOMPARE(person.opened.size(), 1);
 
         CalendarModel &model = app.model();
         QTRY_VERIFY_WITH_TIMEOUT(person.loaded(), 10000);
@@ -335,16 +249,7 @@ private slots:
         QVERIFY(model.loading());
         QTRY_VERIFY_WITH_TIMEOUT(!model.loading(), 10000);
         QCOMPARE(model.error(), QString());
-
-        auto *sidebar = workspace.findChild<QListWidget *>(QStringLiteral("calendarFilter"));
-        for (const TeamCalendar &calendar : model.calendars())
-            QVERIFY2(!sidebar->findItems(calendar.name, Qt::MatchExactly).isEmpty(), qPrintable(calendar.name));
-
-        QVERIFY(std::any_of(model.events().cbegin(), model.events().cend(), [&](const CalendarEvent &e) {
-            return model.calendar().sameMonth(instantFromSeconds(e.start), instantNow());
-        }));
-        editEvents(workspace, model);
-        quickAddThenChangeZone(workspace, model);
+        createAndMove(workspace, model);
 
         // Sign out: the sign-in view is back, nothing is stored, the next sign-in starts empty, and
         // the server soon no longer opens the calendar for the old session.
@@ -352,15 +257,13 @@ private slots:
         NativeSession session;
         QVERIFY(decode(person.secrets->items.begin().value(), session));
         QTest::mouseClick(workspace.findChild<QPushButton *>(QStringLiteral("signOut")), Qt::LeftButton);
-        QTRY_VERIFY(window->findChild<NativeSignInView *>() && !person.workspace());
+        QTRY_VERIFY(app.window()->findChild<NativeSignInView *>() && !person.workspace());
         QVERIFY(!app.connection().client() && person.secrets->items.isEmpty());
         QVERIFY(&app.model() != before && app.model().calendars().isEmpty() && app.model().events().isEmpty());
         const NativeHTTP oldSession(NativeHTTP::origin(m_origin), session);
-        const auto status = [&] {
-            return runTask(oldSession.responseDetails(QStringLiteral("/api/native/session"), "GET", std::nullopt), 10s)
-                .status;
-        };
-        QTRY_COMPARE_WITH_TIMEOUT(status(), 401, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            runTask(oldSession.responseDetails(QStringLiteral("/api/native/session"), "GET", std::nullopt), 10s).status,
+            401, 10000);
     }
 
     // While the stored session is being read, after a moment of blank window the sign-in view says

@@ -105,13 +105,6 @@ private:
     QList<QUrl> m_opened;
 
 private slots:
-    void hueIsAnAngleOnTheCircle()
-    {
-        for (const auto &[hue, degrees] :
-             {std::pair<qint64, int>{200, 200}, {725, 5}, {360, 0}, {-30, 330}, {-750, 330}})
-            QCOMPARE(calendarStyle::hueColor(hue).hsvHue(), degrees);
-    }
-
     void monthGridCells()
     {
         Rig rig;
@@ -120,21 +113,17 @@ private slots:
         view.resize(600, 500);
         view.show();
         CalendarMonthGrid *grid = view.grid();
-        const QColor secondary = calendarStyle::secondaryText(grid->palette());
-        const QColor primary = grid->palette().color(QPalette::WindowText);
-
-        const QColor accent = calendarStyle::accent(), clear(Qt::transparent);
+        const QColor secondary = calendarStyle::secondaryText(grid->palette()), accent = calendarStyle::accent();
+        const QColor primary = grid->palette().color(QPalette::WindowText), clear(Qt::transparent);
         for (const auto &[index, foreground, background, ring] :
              {std::tuple{0, secondary, clear, clear}, {firstOfMarch, primary, clear, clear},
-              {twelfth, QColor(Qt::white), accent, clear}, {twentieth, primary, clear, accent},
-              {41, secondary, clear, clear}}) {
+              {twelfth, QColor(Qt::white), accent, clear}, {twentieth, primary, clear, accent}}) {
             const CalendarMonthGrid::Cell cell = grid->cell(index);
             QCOMPARE(std::tuple(cell.foreground, cell.background, cell.ring, cell.dot.alpha()),
                      std::tuple(foreground, background, ring, 0));
         }
 
         QAccessibleInterface *cells = QAccessible::queryAccessibleInterface(grid);
-        QCOMPARE(cells->childCount(), 42);
         QCOMPARE(cells->child(0)->text(QAccessible::Name), QStringLiteral("Monday, February 24, 2025"));
         QCOMPARE(cells->child(0)->text(QAccessible::Value), QStringLiteral("0 events"));
         QVERIFY(cells->child(twelfth)->state().selected && !cells->child(0)->state().selected);
@@ -147,9 +136,8 @@ private slots:
 
         // The keyboard moves a cursor; only Return chooses.
         grid->setFocus();
-        const Instant before = rig.model.date();
         QTest::keyClick(grid, Qt::Key_Right);
-        QCOMPARE(rig.model.date(), before);
+        QCOMPARE(rig.model.calendar().fields(rig.model.date()).day, 24);
         QTest::keyClick(grid, Qt::Key_Return);
         QCOMPARE(rig.model.calendar().fields(rig.model.date()).day, 25);
 
@@ -186,9 +174,7 @@ private slots:
         QCOMPARE(grid->cell(twelfth).dot, QColor(Qt::white));
 
         chooseFilter(workspace, QStringLiteral("Team"));
-        QCOMPARE(rig.model.selectedCalendar(), std::optional<qint64>(1));
         shows(1, 0);
-        QCOMPARE(rows(workspace).first().event.title, QStringLiteral("Standup"));
         QCOMPARE(child<QLabel>(&workspace, "detailTitle")->accessibleName(), QStringLiteral("Team"));
 
         // Neither the heading nor the keys past it take the highlight off the filter.
@@ -201,11 +187,6 @@ private slots:
         chooseFilter(workspace, QStringLiteral("All calendars"));
         QCOMPARE(rig.model.selectedCalendar(), std::nullopt);
         shows(2, 1);
-
-        // A calendar that is not loaded (any more) still filters: nothing matches, no row is chosen.
-        rig.model.setSelectedCalendar(3);
-        shows(0, 0);
-        QVERIFY(child<QListWidget>(&workspace, "calendarFilter")->selectedItems().isEmpty());
         QTest::qWait(50);
         QCOMPARE(rig.loads(), 1);
     }
@@ -218,8 +199,7 @@ private slots:
         CalendarMonthGrid *grid = workspace.monthView()->grid();
 
         click(grid, thirteenth);
-        QCOMPARE(rows(workspace).size(), 1);
-        QCOMPARE(rows(workspace).first().event.title, QStringLiteral("Lunch"));
+        QCOMPARE(rows(workspace).value(0).event.title, QStringLiteral("Lunch"));
         QTest::qWait(50);
         QCOMPARE(rig.loads(), 1);
 
@@ -230,23 +210,20 @@ private slots:
         click(grid, 41); // 9 March, in the next month's rows of the February grid
         QVERIFY(rig.waitLoads(3));
 
-        workspace.refreshAction()->trigger();
-        QVERIFY(rig.waitLoads(4));
-
         // The refresh key works wherever the focus is, also after the agenda was rebuilt under it.
         workspace.agendaList()->setFocus();
         click(grid, twentieth);
         QVERIFY(QApplication::focusWidget());
         QTest::keySequence(QApplication::focusWidget(), QKeySequence::Refresh);
-        QVERIFY(rig.waitLoads(5));
+        QVERIFY(rig.waitLoads(4));
 
         // Only a different zone reloads; other preferences and the same zone do not.
         rig.preferences.setShowMenuBar(false);
         rig.preferences.setTimeZoneOverride(rig.model.zone());
         QTest::qWait(50);
-        QCOMPARE(rig.loads(), 5);
+        QCOMPARE(rig.loads(), 4);
         rig.preferences.setTimeZoneOverride(QStringLiteral("Asia/Tokyo"));
-        QVERIFY(rig.waitLoads(6));
+        QVERIFY(rig.waitLoads(5));
     }
 
     // A refused load shows its sentence and "Try again"; "New event" waits for a writable calendar.
@@ -256,23 +233,21 @@ private slots:
         rig.peer.route("GET", "/api/native/session", PeerAnswer(404));
         CalendarWorkspace &workspace = rig.showWorkspace();
         QVERIFY(rig.waitLoads(1));
-        QVERIFY(!rig.model.error().isEmpty());
         auto *panel = child<QWidget>(&workspace, "loadError");
         auto *agenda = child<QWidget>(&workspace, "agenda");
-        QVERIFY(panel->isVisible() && !agenda->isVisible());
+        QVERIFY(panel->isVisible() && !agenda->isVisible() && !rig.model.error().isEmpty());
         QCOMPARE(child<QLabel>(&workspace, "loadErrorText")->accessibleName(), rig.model.error());
 
         rig.serve(session(false), eventsJson());
         QTest::mouseClick(child(&workspace, "tryAgain"), Qt::LeftButton);
         QVERIFY(rig.waitLoads(2));
         QVERIFY(!panel->isVisible() && agenda->isVisible());
-        QCOMPARE(rows(workspace).size(), 2);
         QVERIFY(!workspace.newEventAction()->isEnabled());
         QTest::keySequence(&workspace, QKeySequence::New);
         QVERIFY(!workspace.editor());
 
         rig.serve(session(), eventsJson());
-        workspace.reload();
+        workspace.refreshAction()->trigger();
         QVERIFY(rig.waitLoads(3));
         QTest::keySequence(&workspace, QKeySequence::New);
         QVERIFY(workspace.editor());
@@ -285,32 +260,26 @@ private slots:
         CalendarWorkspace &workspace = rig.showWorkspace({780, 650});
         QVERIFY(rig.waitLoads(1));
         CalendarMonthGrid *grid = workspace.monthView()->grid();
+        CalendarAgendaList *agenda = workspace.agendaList();
 
-        // Long server words wrap instead of widening the window; markup stays text.
+        // Long server words wrap instead of widening the window; each row is read as one element,
+        // with its text as received. Hues are angles on the circle.
         QVERIFY(workspace.minimumSizeHint().width() <= 780);
-        const CalendarAgendaModel::Row cancelled = rows(workspace).at(1);
-        QCOMPARE(cancelled.badge, QStringLiteral("Cancelled"));
-        QCOMPARE(cancelled.barColor, calendarStyle::hueColor(330));
-        // Each row is read as one element, with its text as received.
-        QAccessibleInterface *list = QAccessible::queryAccessibleInterface(workspace.agendaList());
-        QCOMPARE(list->child(1)->text(QAccessible::Name),
+        const CalendarAgendaModel::Row standup = rows(workspace).at(0), cancelled = rows(workspace).at(1);
+        QCOMPARE(std::pair(standup.barColor, cancelled.barColor), std::pair(calendarStyle::hueColor(5), calendarStyle::hueColor(330)));
+        QCOMPARE(QAccessible::queryAccessibleInterface(agenda)->child(1)->text(QAccessible::Name),
                  QStringList({cancelled.event.title, "Cancelled", "Home", longWord, cancelled.time}).join(", "));
 
-        // Only the exact status "cancelled" counts.
         click(grid, thirteenth);
-        QCOMPARE(rows(workspace).first().badge, QString());
+        QCOMPARE(rows(workspace).first().badge, QString()); // only the exact status "cancelled" counts
 
+        // A read-only event from a calendar not loaded: no editing, a link to the web calendar.
         click(grid, twentieth);
-        const CalendarAgendaModel::Row offsite = rows(workspace).first();
-        QCOMPARE(offsite.barColor, calendarStyle::accent());
-        QCOMPARE(offsite.time, QStringLiteral("All day"));
-
-        QTest::mouseClick(workspace.agendaList()->viewport(), Qt::LeftButton, {},
-                          workspace.agendaList()->visualRect(workspace.agendaList()->model()->index(0, 0)).center());
+        QCOMPARE(std::pair(rows(workspace).first().barColor, rows(workspace).first().time),
+                 std::pair(calendarStyle::accent(), QStringLiteral("All day")));
+        QTest::mouseClick(agenda->viewport(), Qt::LeftButton, {}, agenda->visualRect(agenda->model()->index(0, 0)).center());
         EventDetailsDialog *details = workspace.detailsDialog();
-        QVERIFY(details);
-        QCOMPARE(details->palette().color(QPalette::Link), calendarStyle::accent());
-        QVERIFY(!child(details, "editEvent"));
+        QVERIFY(details && !child(details, "editEvent"));
         QDesktopServices::setUrlHandler(QStringLiteral("http"), this, "openedUrl");
         QTest::mouseClick(child(details, "openInWebCalendar"), Qt::LeftButton);
         QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
@@ -321,9 +290,9 @@ private slots:
         // A writable event hands over to the editor only after its details have closed; asking for
         // the same event again raises that editor.
         click(grid, twelfth);
-        workspace.agendaList()->setFocus();
-        workspace.agendaList()->setCurrentIndex(workspace.agendaList()->model()->index(0, 0));
-        QTest::keyClick(workspace.agendaList(), Qt::Key_Return);
+        agenda->setFocus();
+        agenda->setCurrentIndex(agenda->model()->index(0, 0));
+        QTest::keyClick(agenda, Qt::Key_Return);
         details = workspace.detailsDialog();
         QVERIFY(!child(details, "openInWebCalendar"));
         connect(details, &EventDetailsDialog::editRequested, this, [&] { QVERIFY(!workspace.editor()); });
@@ -336,32 +305,28 @@ private slots:
         QCOMPARE(workspace.editor(), editor.data());
     }
 
-    // Break opportunities go only into long runs, and never inside what reads as one character.
+    // Break opportunities go only into long runs, and never inside what reads as one character: a
+    // surrogate pair, an accent, a flag, a family joined by ZWJ, a Devanagari conjunct. The two
+    // letters in front put the clusters off any fixed stride.
     void breakableKeepsTheText()
     {
-        const QString text = QStringLiteral("short words stay ") + longWord;
-        const QString shown = serverText::breakable(text);
-        QVERIFY(shown.count(QChar(0x200B)) > 30);
-        QVERIFY(shown.startsWith(QStringLiteral("short words stay ")));
-        QCOMPARE(QString(shown).remove(QChar(0x200B)), text);
-
-        // A surrogate pair, an accent, a flag, a family joined by ZWJ, a Devanagari conjunct; the
-        // two letters in front put the clusters off any fixed stride.
-        for (const char *cluster : {"😀", "e\u0301", "🇪🇸", "👩\u200D👩\u200D👧", "क्ष"}) {
-            const QString one = QString::fromUtf8(cluster);
-            const QStringList pieces = serverText::breakable(QStringLiteral("xx") + one.repeated(40)).split(QChar(0x200B));
-            QVERIFY(pieces.size() > 1);
+        for (const char *cluster : {"w", "😀", "e\u0301", "🇪🇸", "👩\u200D👩\u200D👧", "क्ष"}) {
+            const QString one = QString::fromUtf8(cluster), text = QStringLiteral("short xx") + one.repeated(40);
+            const QString shown = serverText::breakable(text);
+            QCOMPARE(QString(shown).remove(QChar(0x200B)), text);
+            const QStringList pieces = shown.mid(6).split(QChar(0x200B));
+            QVERIFY2(pieces.size() > 1 && shown.startsWith(QLatin1String("short xx")), cluster);
             qsizetype offset = -2;
             for (const QString &piece : pieces)
                 QVERIFY2((offset += piece.size()) % one.size() == 0, cluster);
         }
     }
 
+    // Replaced the way zone tools do it (a new file renamed over the old one), then written in place.
     void zoneFileChangeIsAnnounced()
     {
         QTemporaryDir folder;
-        const QString zoneFile = folder.filePath(QStringLiteral("localtime"));
-        const QString next = folder.filePath(QStringLiteral("next"));
+        const QString zoneFile = folder.filePath(QStringLiteral("localtime")), next = folder.filePath(QStringLiteral("next"));
         const auto write = [](const QString &path, const QByteArray &bytes) {
             QFile file(path);
             QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
@@ -369,8 +334,6 @@ private slots:
         write(zoneFile, "TZif Madrid");
         SystemTimeZoneWatcher watcher(zoneFile, std::nullopt);
         QSignalSpy changed(&watcher, &SystemTimeZoneWatcher::changed);
-
-        // Replaced the way zone tools do it: a new file renamed over the old one; then written in place.
         write(next, "TZif Tokyo");
         QVERIFY(QFile::remove(zoneFile) && QFile::rename(next, zoneFile));
         QVERIFY(changed.wait(2000));
@@ -388,16 +351,14 @@ private slots:
         const QString address = QString::fromUtf8(daemon.readLine()).trimmed();
         QTemporaryDir folder;
         {
-            QDBusConnection bus = QDBusConnection::connectToBus(address, QStringLiteral("watched"));
-            QVERIFY(bus.isConnected());
-            SystemTimeZoneWatcher watcher(folder.filePath(QStringLiteral("localtime")), bus);
+            SystemTimeZoneWatcher watcher(folder.filePath(QStringLiteral("localtime")),
+                                          QDBusConnection::connectToBus(address, QStringLiteral("watched")));
             QSignalSpy changed(&watcher, &SystemTimeZoneWatcher::changed);
-            QDBusConnection sender = QDBusConnection::connectToBus(address, QStringLiteral("timedated"));
             const auto announce = [&](const char *interface, const QVariantMap &values, const QStringList &dropped) {
                 QDBusMessage signal = QDBusMessage::createSignal(
                     "/org/freedesktop/timedate1", "org.freedesktop.DBus.Properties", "PropertiesChanged");
                 signal << QString::fromLatin1(interface) << values << dropped;
-                QVERIFY(sender.send(signal));
+                QVERIFY(QDBusConnection::connectToBus(address, QStringLiteral("timedated")).send(signal));
             };
             // Other properties and other interfaces are not a zone change.
             announce("org.freedesktop.timedate1", {{QStringLiteral("NTP"), true}}, {});
