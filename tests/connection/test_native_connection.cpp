@@ -5,6 +5,7 @@
 #include "preferences.h"
 
 #include <QCoroSignal>
+#include <QCoroTimer>
 #include <QDeadlineTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -23,7 +24,7 @@ const QString appId = QStringLiteral("app.teodal.test");
 const QString zeroId = QString(43, QLatin1Char('A'));                    // 32 zero bytes
 const QString onesId = QString(42, QLatin1Char('_')) + QLatin1Char('8'); // 32 bytes of 0xFF
 const QString countingVerifier = QStringLiteral("AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8"); // bytes 0…31
-const QString countingChallenge = QStringLiteral("6oZqdX5MOLq_qBJ8vppAnT4fk6AP8UiP9zX8-Rev_9A");
+const QString refused = QStringLiteral("Sign-in expired or was refused. Please try again.");
 
 QByteArray jsonOf(const QJsonObject &object) { return QJsonDocument(object).toJson(QJsonDocument::Compact); }
 QJsonObject bodyOf(const RecordedRequest &request) { return QJsonDocument::fromJson(request.body).object(); }
@@ -37,61 +38,42 @@ PeerAnswer slow(PeerAnswer answer)
     answer.delay = 100ms;
     return answer;
 }
-qint64 msBetween(Clock::TimePoint from, Clock::TimePoint to)
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(to - from).count();
-}
+qint64 msBetween(Clock::TimePoint from, Clock::TimePoint to) { return (to - from) / 1ms; }
+
+QStringList logged;
+void keepMessage(QtMsgType, const QMessageLogContext &, const QString &text) { logged << text; }
 
 } // namespace
 
-class FakeClockAlarm : public QObject {
-    Q_OBJECT
-signals:
-    void rang();
-};
+// Time that moves only when the test says so: a sleep ends once advance() has carried the clock to
+// its end, or (with CancellationError) soon after its stop token is triggered. The state is shared
+// with the sleeps, which may outlive the clock.
+class FakeClock final : public Clock {
+    struct Time {
+        TimePoint now{std::chrono::hours(1000)};
+        QList<TimePoint> ends;
+    };
+    std::shared_ptr<Time> m_time = std::make_shared<Time>();
 
-// Time that moves only when the test says so. A sleep ends once advance() has carried the clock to
-// its end, or at once (with CancellationError) when its stop token is triggered.
-class FakeClock final : public QObject, public Clock {
-    Q_OBJECT
 public:
-    TimePoint now() const override { return m_now; }
+    TimePoint now() const override { return m_time->now; }
     QCoro::Task<> sleep(std::chrono::milliseconds duration, std::stop_token stop) override
     {
-        if (stop.stop_requested())
-            throw CancellationError();
-        const TimePoint end = m_now + duration;
-        FakeClockAlarm alarm;
-        auto rung = qCoro(&alarm, &FakeClockAlarm::rang);
-        connect(this, &FakeClock::moved, &alarm, [this, end, &alarm] {
-            if (m_now >= end)
-                emit alarm.rang();
-        });
-        std::stop_callback onStop(stop, [&alarm] { emit alarm.rang(); });
-        m_ends.append(end);
-        QPointer<FakeClock> self(this);
-        co_await std::move(rung);
-        if (self)
-            m_ends.removeOne(end);
+        const std::shared_ptr<Time> time = m_time;
+        const TimePoint end = time->now + duration;
+        time->ends.append(end);
+        while (time->now < end && !stop.stop_requested())
+            co_await QCoro::sleepFor(1ms);
+        time->ends.removeOne(end);
         if (stop.stop_requested())
             throw CancellationError();
     }
-    void advance(std::chrono::milliseconds by)
-    {
-        m_now += by;
-        emit moved();
-    }
+    void advance(std::chrono::milliseconds by) { m_time->now += by; }
     // Sleeps whose end is still ahead.
     qsizetype sleeping() const
     {
-        return std::count_if(m_ends.begin(), m_ends.end(), [this](TimePoint end) { return end > m_now; });
+        return std::count_if(m_time->ends.begin(), m_time->ends.end(), [this](TimePoint end) { return end > now(); });
     }
-signals:
-    void moved();
-
-private:
-    TimePoint m_now{std::chrono::hours(1000)};
-    QList<TimePoint> m_ends;
 };
 
 // Holds every secret-store operation while closed, so tests see what happens while the store works.
@@ -106,31 +88,21 @@ public:
         closed = false;
         emit opened();
     }
-    QCoro::Task<ReadResult> read(QString service, QString account) override
+    QCoro::Task<ReadResult> read(QString s, QString a) override { co_await pass(); co_return co_await m_inner.read(s, a); }
+    QCoro::Task<bool> write(QString s, QString a, QByteArray data) override
     {
         co_await pass();
-        co_return co_await m_inner.read(service, account);
+        co_return co_await m_inner.write(s, a, data);
     }
-    QCoro::Task<bool> write(QString service, QString account, QByteArray data) override
-    {
-        co_await pass();
-        co_return co_await m_inner.write(service, account, data);
-    }
-    QCoro::Task<bool> remove(QString service, QString account) override
-    {
-        co_await pass();
-        co_return co_await m_inner.remove(service, account);
-    }
+    QCoro::Task<bool> remove(QString s, QString a) override { co_await pass(); co_return co_await m_inner.remove(s, a); }
 signals:
     void opened();
 
 private:
     QCoro::Task<> pass()
     {
-        if (!closed)
-            co_return;
-        ++waiting;
-        co_await qCoro(this, &GatedSecretStore::opened);
+        for (++waiting; closed;)
+            co_await qCoro(this, &GatedSecretStore::opened);
         --waiting;
     }
     SecretStore &m_inner;
@@ -184,7 +156,6 @@ struct Rig {
         }
         return true;
     }
-    // Starts a sign-in and runs it to its end.
     std::unique_ptr<NativeConnection> signedIn(QString defaultServer = {})
     {
         auto made = connection(defaultServer);
@@ -202,7 +173,7 @@ struct Rig {
         std::iota(bytes.begin(), bytes.end(), char(0));
         return true;
     };
-    QString address;
+    QString address; // the default server; null: the peer
     bool openResult = true;
     std::chrono::milliseconds browserDelay{0};
     Clock::TimePoint openedAt;
@@ -225,18 +196,20 @@ private slots:
                    session(countingVerifier).header("Set-Cookie", "corvane_session=" + onesId.toLatin1() + "; Path=/"));
         auto connection = rig.connection(QStringLiteral("https://calendar.example"));
         connection->setServerAddress("  " + rig.origin() + "/ ");
+        const QtMessageHandler previous = qInstallMessageHandler(keepMessage);
         connection->signIn(rig.opener());
-        QVERIFY(rig.finish(*connection, 100ms));
+        const bool finished = rig.finish(*connection, 100ms);
+        qInstallMessageHandler(previous);
+        QVERIFY(finished);
 
         QCOMPARE(connection->error(), QString());
         QCOMPARE(rig.opened, QList<QUrl>{QUrl(rig.origin() + "/native/start?id=" + zeroId)});
         QCOMPARE(connection->code(), QStringLiteral("0F00-7385"));
-        QCOMPARE(connection->browserURL(), QUrl());
         const auto &requests = rig.peer.requests();
         QCOMPARE(requests.size(), 4);
         for (const RecordedRequest &request : requests)
             QVERIFY(request.method == "POST" && !request.hasHeader("cookie"));
-        QCOMPARE(bodyOf(requests[0]), QJsonObject({{"challenge", countingChallenge}}));
+        QCOMPARE(bodyOf(requests[0]), QJsonObject({{"challenge", "6oZqdX5MOLq_qBJ8vppAnT4fk6AP8UiP9zX8-Rev_9A"}}));
         QCOMPARE(bodyOf(requests[3]), QJsonObject({{"id", zeroId}, {"verifier", countingVerifier}}));
 
         // Each exchange waits a full two seconds after the browser opened or the previous answer came.
@@ -245,27 +218,22 @@ private slots:
             QCOMPARE(msBetween(i == 0 ? rig.openedAt : rig.exchanges[i - 1], rig.exchanges[i]), 2000);
 
         const NativeSession expected{"corvane_session", countingVerifier};
-        QVERIFY(connection->client());
         QCOMPARE(connection->client()->credential(), std::optional(expected));
         QCOMPARE(NativeHTTP::originText(connection->client()->origin()), rig.origin());
         QCOMPARE(rig.stored(), encode(expected));
         QCOMPARE(rig.preferences.server(), std::optional(rig.origin()));
+        // The session lives in the secret store only: not in the preferences file, not in a message.
+        QCoreApplication::processEvents();
+        QFile preferencesFile(rig.dir.filePath("prefs.ini"));
+        QVERIFY(preferencesFile.open(QIODevice::ReadOnly));
+        const QByteArray preferencesText = preferencesFile.readAll();
+        QVERIFY(preferencesText.contains("localhost") && !preferencesText.contains(countingVerifier.toLatin1()));
+        QVERIFY(!logged.join('\n').contains(countingVerifier));
 
         // A restart is signed in at once, without a request, for this origin but not for another port.
         auto restarted = rig.connection(QStringLiteral("https://calendar.example"));
-        QVERIFY(restarted->client());
         QCOMPARE(restarted->client()->credential(), std::optional(expected));
         QCOMPARE(restarted->serverAddress(), rig.origin());
-
-        // With a store that answers later, a restart shows `restoring` and never a signed-out state first.
-        rig.secrets.closed = true;
-        auto later = rig.connection();
-        QVERIFY(later->restoring() && !later->signedIn());
-        bool signedInWhenRestored = false;
-        connect(later.get(), &NativeConnection::restoringChanged, this, [&] { signedInWhenRestored = later->signedIn(); });
-        rig.secrets.open();
-        QTRY_VERIFY(!later->restoring());
-        QVERIFY(signedInWhenRestored);
 
         rig.preferences.setServer(QStringLiteral("http://localhost:%1").arg(rig.peer.port() + 1));
         QVERIFY(!rig.connection()->client());
@@ -284,7 +252,7 @@ private slots:
         connection->signIn(rig.opener());
         QVERIFY(rig.finish(*connection));
 
-        QCOMPARE(connection->error(), NativeClientError::signInExpired().description());
+        QCOMPARE(connection->error(), QStringLiteral("Sign-in expired. Please try again."));
         QCOMPARE(msBetween(rig.openedAt, failedAt), 300'000);
         QCOMPARE(rig.exchanges.size(), 150);
         QCOMPARE(msBetween(rig.openedAt, rig.exchanges.last()), 300'000);
@@ -296,43 +264,35 @@ private slots:
         QTest::addColumn<int>("requests");
         QTest::addColumn<bool>("codeShown");
         QTest::addColumn<QString>("error"); // empty: the transport's own description
-
         const auto start = [](PeerAnswer answer) {
             return Setup([answer](Rig &rig) { rig.peer.route("POST", "/native/request", answer); });
         };
         const auto exchange = [](PeerAnswer answer) { return Setup([answer](Rig &rig) { rig.script(zeroId, 0, answer); }); };
-        const QString refused = NativeClientError::signInRefused().description();
-        const QString invalidId = NativeClientError::signInResponseInvalid().description();
+        const QString invalidId = QStringLiteral("Invalid sign-in response.");
 
         QTest::newRow("address not an origin")
             << Setup([](Rig &rig) { rig.address = QStringLiteral("http://calendar.example"); }) << 0 << false
             << NativeClientError::invalidAddress().description();
-        QTest::newRow("random generator fails")
-            << Setup([](Rig &rig) { rig.random = [](QByteArray &) { return false; }; }) << 0 << false
-            << NativeClientError::signInStartFailed().description();
-        QTest::newRow("start 401") << start(PeerAnswer(401)) << 1 << false << NativeClientError::sessionEnded().description();
+        QTest::newRow("random generator fails") << Setup([](Rig &rig) { rig.random = [](QByteArray &) { return false; }; })
+                                                << 0 << false << QStringLiteral("Could not start secure sign-in.");
         QTest::newRow("start 500") << start(PeerAnswer(500)) << 1 << false << NativeClientError::notCompleted(500).description();
-        QTest::newRow("start cut short") << start(begin(zeroId).dropAfterBytes(5)) << 1 << false << QString();
         QTest::newRow("begin not json") << start(PeerAnswer::json(200, "id")) << 1 << false
-                                        << NativeClientError::unsupportedResponse().description();
+                                        << QStringLiteral("The server returned an unsupported response.");
         QTest::newRow("id of 42") << start(begin(zeroId.left(42))) << 1 << false << invalidId;
-        QTest::newRow("id of 44, padded") << start(begin(zeroId + "=")) << 1 << false << invalidId;
         QTest::newRow("id spare bits") << start(begin(zeroId.left(42) + "B")) << 1 << false << invalidId;
         QTest::newRow("browser refuses")
             << Setup([](Rig &rig) { rig.script(zeroId, 0, PeerAnswer(202)); rig.openResult = false; }) << 1 << true
-            << NativeClientError::browserOpenFailed().description();
+            << QStringLiteral("Could not open your browser.");
         QTest::newRow("exchange 500") << exchange(PeerAnswer(500)) << 2 << true << refused;
         QTest::newRow("exchange cut short") << exchange(session(zeroId).dropAfterBytes(5)) << 2 << true << QString();
         QTest::newRow("session only in Set-Cookie")
             << exchange(PeerAnswer::json(200, "{}").header("Set-Cookie", "corvane_session=" + zeroId.toLatin1()))
             << 2 << true << refused;
-        QTest::newRow("https cookie name on http")
-            << exchange(session(zeroId, "__Host-corvane_session")) << 2 << true << refused;
         QTest::newRow("session value spare bits") << exchange(session(zeroId.left(42) + "B")) << 2 << true << refused;
         QTest::newRow("store refuses") << Setup([](Rig &rig) {
             rig.script(zeroId, 0, session(zeroId));
             rig.memory.failWrites = true;
-        }) << 2 << true << NativeClientError::keychainSaveFailed().description();
+        }) << 2 << true << QStringLiteral("Could not save this session in Keychain.");
     }
 
     void failures()
@@ -343,9 +303,7 @@ private slots:
         QFETCH(QString, error);
         Rig rig;
         setup(rig);
-        auto connection = rig.connection();
-        if (!rig.address.isEmpty())
-            connection->setServerAddress(rig.address);
+        auto connection = rig.connection(rig.address);
         connection->signIn(rig.opener());
         QVERIFY(rig.finish(*connection));
 
@@ -355,9 +313,7 @@ private slots:
         QCOMPARE(rig.peer.requests().size(), requests);
         QCOMPARE(connection->code(), codeShown ? QStringLiteral("0F00-7385") : QString());
         QCOMPARE(connection->browserURL(), QUrl());
-        QVERIFY(!connection->client());
-        QVERIFY(!rig.preferences.server());
-        QVERIFY(rig.memory.items.isEmpty());
+        QVERIFY(!connection->client() && !rig.preferences.server() && rig.memory.items.isEmpty());
     }
 
     void httpsNeedsTheHostCookie()
@@ -369,17 +325,13 @@ private slots:
             QVERIFY(connection);
             const bool accepted = name.startsWith("__Host-");
             QCOMPARE(connection->signedIn(), accepted);
-            QCOMPARE(connection->error(), accepted ? QString() : NativeClientError::signInRefused().description());
+            QCOMPARE(connection->error(), accepted ? QString() : refused);
         }
     }
 
     void cancelWritesNothing_data()
     {
         QTest::addColumn<Setup>("until");
-        QTest::newRow("starting") << Setup([](Rig &rig) {
-            rig.peer.enqueue(slow(begin(zeroId)));
-            QVERIFY(rig.peer.waitForRequests(1));
-        });
         QTest::newRow("sleeping") << Setup([](Rig &rig) {
             rig.script(zeroId, 1, session(zeroId));
             QVERIFY(rig.untilSleeping());
@@ -407,9 +359,7 @@ private slots:
         connection->signIn(rig.opener());
         until(rig);
         connection->cancel();
-        QVERIFY(!connection->signingIn());
-        QCOMPARE(connection->code(), QString());
-        QCOMPARE(connection->browserURL(), QUrl());
+        QVERIFY(!connection->signingIn() && connection->code().isEmpty() && connection->browserURL().isEmpty());
 
         QSignalSpy changes(connection.get(), &NativeConnection::clientChanged);
         QSignalSpy errors(connection.get(), &NativeConnection::errorChanged);
@@ -422,10 +372,8 @@ private slots:
         QVERIFY(rig.peer.waitForAllClosed());
         QCOMPARE(rig.peer.requests().size(), sent);
         QCOMPARE(changes.size() + errors.size() + codes.size(), 0);
-        QCOMPARE(connection->error(), QString());
-        QVERIFY(!connection->client());
-        QVERIFY(!rig.preferences.server());
-        QVERIFY(rig.memory.items.isEmpty());
+        QVERIFY(connection->error().isEmpty() && !connection->client());
+        QVERIFY(!rig.preferences.server() && rig.memory.items.isEmpty());
     }
 
     // The second flow also draws a fresh verifier from the default secure generator.
@@ -445,7 +393,6 @@ private slots:
         QCOMPARE(connection->code(), QStringLiteral("225F-7E75"));
         QCOMPARE(rig.opened, QList<QUrl>{QUrl(rig.origin() + "/native/start?id=" + onesId)});
         QVERIFY(connection->signingIn());
-
         const QString first = bodyOf(rig.peer.requests()[0])["challenge"].toString();
         QCOMPARE(first.size(), 43);
         QVERIFY(first != bodyOf(rig.peer.requests()[1])["challenge"].toString());
@@ -469,43 +416,12 @@ private slots:
         rig.secrets.open();
         QVERIFY(rig.peer.waitForRequests(3));
         QVERIFY(!storedWhenTold);
-
         const RecordedRequest &told = rig.peer.requests().last();
         QCOMPARE(told.target, QByteArray("/signout"));
-        QCOMPARE(told.body, QByteArray());
-        QCOMPARE(told.header("content-type"), std::optional<QByteArray>("application/json"));
         QCOMPARE(told.header("cookie"), std::optional("corvane_session=" + countingVerifier.toLatin1()));
         QTest::qWait(100);
         QVERIFY(!connection->client());
-        QCOMPARE(connection->serverAddress(), rig.origin());
         QCOMPARE(rig.preferences.server(), std::optional(rig.origin()));
-    }
-
-    // Without a file of its own, the preferences live in the app's settings store. Each write is
-    // announced once, after it can be read back, even when it changes nothing.
-    void preferencesAnnounceEveryWriteAndKeepIt()
-    {
-        QTemporaryDir home;
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, home.path());
-        auto preferences = std::make_unique<Preferences>();
-        QStringList seen;
-        connect(preferences.get(), &Preferences::changed, this, [&] {
-            seen << QStringLiteral("%1 %2 %3")
-                        .arg(preferences->server().value_or("-"), preferences->timeZoneOverride())
-                        .arg(preferences->showMenuBar());
-        });
-        preferences->setServer(QStringLiteral("https://cal.example:8443"));
-        preferences->setTimeZoneOverride(QStringLiteral("America/New_York"));
-        preferences->setShowMenuBar(false);
-        preferences->setShowMenuBar(false);
-        QCOMPARE(seen, QStringList({"https://cal.example:8443  1", "https://cal.example:8443 America/New_York 1",
-                                    "https://cal.example:8443 America/New_York 0", "https://cal.example:8443 America/New_York 0"}));
-        preferences.reset();
-
-        QSettings stored(home.filePath(QStringLiteral("Teodal/Calendar.conf")), QSettings::NativeFormat);
-        QCOMPARE(stored.value("native.server"), QVariant("https://cal.example:8443"));
-        QCOMPARE(stored.value("calendar.timeZoneOverride"), QVariant("America/New_York"));
-        QCOMPARE(stored.value("calendar.showMenuBar").toBool(), false);
     }
 };
 

@@ -19,6 +19,7 @@ namespace {
 const Instant march15 = instantFromSeconds(1742040000); // 2025-03-15T12:00:00Z
 const QByteArray sessionPath = "/api/native/session", eventsPath = "/api/native/events", quickPath = "/api/native/quick";
 const QString cancelled = CancellationError().description();
+const QString unsupported = QStringLiteral("The server returned an unsupported response.");
 
 // A session with one writable calendar.
 QByteArray session(qint64 weekStart, qint64 calendar = 1)
@@ -83,8 +84,7 @@ struct LoadCase {
     int sessionStatus = 200;
     int weekStart = 1;
     QByteArray eventsBody = eventsJson({timed(8, 2)});
-    QByteArray query; // of the events request; empty: none sent
-    QString writes = QStringLiteral("loading calendars events loading");
+    QByteArray query = "from=2025-02-24&to=2025-04-07&zone=Europe%2FMadrid"; // of the events request; empty: none sent
     QString error;
 };
 
@@ -98,27 +98,19 @@ private slots:
     void load_data()
     {
         QTest::addColumn<LoadCase>("c");
-        const QByteArray madrid = "from=2025-02-24&to=2025-04-07&zone=Europe%2FMadrid";
-        QTest::newRow("Monday, fixed zone") << LoadCase{.query = madrid};
+        QTest::newRow("Monday, fixed zone") << LoadCase{};
         QTest::newRow("7 is Sunday, preferred zone")
             << LoadCase{.zone = std::nullopt, .weekStart = 7, .query = "from=2025-02-23&to=2025-04-06&zone=Etc%2FGMT%2B5"};
-        QTest::newRow("session 303") << LoadCase{.sessionStatus = 303, .writes = "loading events error loading",
-                                                 .error = NativeClientError::sessionEnded().description()};
-        QTest::newRow("events undecodable")
-            << LoadCase{.eventsBody = R"({"events":[{"id":1}]})", .query = madrid, .writes = "loading calendars events error loading",
-                        .error = NativeClientError::unsupportedResponse().description()};
+        QTest::newRow("session 303")
+            << LoadCase{.sessionStatus = 303, .query = {}, .error = NativeClientError::sessionEnded().description()};
+        QTest::newRow("events undecodable") << LoadCase{.eventsBody = R"({"events":[{"id":1}]})", .error = unsupported};
         // Answers this large are decoded on a worker thread.
-        const QByteArray padding(300 * 1024, ' ');
-        QTest::newRow("large") << LoadCase{.eventsBody = eventsJson({timed(8, 2)}) + padding, .query = madrid};
-        QTest::newRow("large, undecodable")
-            << LoadCase{.eventsBody = R"({"events":[{"id":1}]})" + padding, .query = madrid,
-                        .writes = "loading calendars events error loading",
-                        .error = NativeClientError::unsupportedResponse().description()};
+        QTest::newRow("large") << LoadCase{.eventsBody = eventsJson({timed(8, 2)}) + QByteArray(300 * 1024, ' ')};
     }
 
-    // A reload asks for the session, then for the events of the 42-day grid, announces each write in
-    // order, and the per-day answers follow. A failure empties the events and shows its sentence; a
-    // failed session request sends no events request and keeps the calendars of the last good session.
+    // A reload asks for the session, then for the events of the 42-day grid. A failure empties the
+    // events and shows its sentence; a failed session request sends no events request and keeps the
+    // calendars of the last good session.
     void load()
     {
         QFETCH(LoadCase, c);
@@ -130,22 +122,15 @@ private slots:
         rig.peer.reset();
         rig.peer.route("GET", sessionPath, PeerAnswer::json(c.sessionStatus, session(c.weekStart, 2)));
         rig.peer.route("GET", eventsPath, PeerAnswer::json(200, c.eventsBody));
-        QStringList written;
-        for (auto [signal, name] : {std::pair{&CalendarModel::loadingChanged, "loading"},
-                                    {&CalendarModel::calendarsChanged, "calendars"},
-                                    {&CalendarModel::eventsChanged, "events"}, {&CalendarModel::errorChanged, "error"}})
-            connect(rig.model.get(), signal, this, [&written, name] { written.append(name); });
 
         QCOMPARE(outcome(rig.model->load(rig.client)), QString());
         QCOMPARE(rig.target(0), sessionPath);
         QCOMPARE(rig.peer.requests().size(), c.query.isEmpty() ? 1 : 2);
         if (!c.query.isEmpty())
             QCOMPARE(rig.target(1), eventsPath + "?" + c.query);
-        QCOMPARE(written.join(' '), c.writes);
         QCOMPARE(rig.model->calendars().at(0).id, c.sessionStatus == 200 ? 2 : 1);
         QCOMPARE(rig.model->events(), c.error.isEmpty() ? QList{timed(8, 2)} : QList<CalendarEvent>());
         QCOMPARE(rig.model->dayEvents(march15), rig.model->events());
-        QCOMPARE(rig.model->dayEventCount(march15), rig.model->events().size());
         QCOMPARE(rig.model->error(), c.error);
         QVERIFY(!rig.model->loading());
     }
@@ -184,56 +169,48 @@ private slots:
         QCOMPARE(loadingWrites, QList<bool>({true, false}));
     }
 
-    // The per-day answer changes with the calendar filter and with the zone that decides where days begin.
-    void dayEventsFollowFilterAndZone()
+    // The per-day answer follows the zone that decides where days begin.
+    void dayEventsFollowTheZone()
     {
         Rig rig(std::nullopt);
         rig.preferences.setTimeZoneOverride(QStringLiteral("UTC"));
-        // 23:30 to 23:45 UTC on the 15th: already the 16th in Madrid.
-        const QList<CalendarEvent> events{timed(1, 1, 1742081400, 1742082300), timed(2, 2, 1742081400, 1742082300)};
-        rig.serve(session(1), events);
+        const QList<CalendarEvent> late{timed(1, 1, 1742081400, 1742082300)}; // 23:30 UTC: the 16th in Madrid
+        rig.serve(session(1), late);
         outcome(rig.model->load(rig.client));
-        QCOMPARE(rig.model->dayEvents(march15), events);
+        QCOMPARE(rig.model->dayEvents(march15), late);
         rig.preferences.setTimeZoneOverride(QStringLiteral("Europe/Madrid"));
         outcome(rig.model->load(rig.client));
         QVERIFY(rig.model->dayEvents(march15).isEmpty());
-        QCOMPARE(rig.model->dayEvents(march15 + std::chrono::days(1)), events);
-        rig.model->setSelectedCalendar(2);
-        QCOMPARE(rig.model->dayEvents(march15 + std::chrono::days(1)), QList{events.at(1)});
+        QCOMPARE(rig.model->dayEvents(march15 + std::chrono::days(1)), late);
     }
 
     void save_data()
     {
-        QTest::addColumn<qint64>("id");
         QTest::addColumn<PeerAnswer>("answer");
         QTest::addColumn<QString>("thrown");
         QTest::addColumn<QString>("notice"); // "Before." is left by an earlier save
-        QTest::newRow("create") << qint64(0) << PeerAnswer::json(200, R"({"id":31})") << QString() << QString();
-        QTest::newRow("update, warning") << qint64(17) << PeerAnswer::json(200, R"({"id":17,"warning":"Overlaps."})")
-                                         << QString() << "Overlaps.";
-        QTest::newRow("401") << qint64(17) << PeerAnswer(401) << NativeClientError::sessionEnded().description() << "Before.";
+        QTest::newRow("warning") << PeerAnswer::json(200, R"({"id":17,"warning":"Overlaps."})") << QString() << "Overlaps.";
+        QTest::newRow("401") << PeerAnswer(401) << NativeClientError::sessionEnded().description() << "Before.";
     }
 
-    // A save posts the whole event and reloads after success only; the notice follows the answer.
+    // A save posts the whole event to its own path and reloads after success only; the notice
+    // follows the answer.
     void save()
     {
-        QFETCH(qint64, id);
         QFETCH(PeerAnswer, answer);
         QFETCH(QString, thrown);
         QFETCH(QString, notice);
-        const QByteArray path = id ? eventsPath + "/" + QByteArray::number(id) : eventsPath;
         Rig rig;
         rig.serve();
         rig.peer.route("POST", eventsPath, PeerAnswer::json(200, R"({"id":1,"warning":"Before."})"));
         outcome(rig.model->save(CalendarEvent(), rig.client));
         rig.peer.reset();
         rig.serve();
-        rig.peer.route("POST", path, answer);
+        rig.peer.route("POST", eventsPath + "/17", answer);
 
-        const CalendarEvent edited = timed(id, 5);
-        QCOMPARE(outcome(rig.model->save(edited, rig.client)), thrown);
-        QCOMPARE(rig.target(0), path);
-        QCOMPARE(json(rig.peer.requests().at(0).body), json(encode(edited)));
+        QCOMPARE(outcome(rig.model->save(timed(17, 5), rig.client)), thrown);
+        QCOMPARE(rig.target(0), eventsPath + "/17");
+        QCOMPARE(json(rig.peer.requests().at(0).body), json(encode(timed(17, 5))));
         QCOMPARE(rig.peer.requests().size(), thrown.isEmpty() ? 3 : 1);
         QCOMPARE(rig.model->notice(), notice);
     }
@@ -290,8 +267,8 @@ private slots:
                                                             << "Busy." << qint64(0);
     }
 
-    // A quick save posts the nine draft members only, consumes the text, confirms, moves to the new
-    // event's day when its start reads, and reloads that month.
+    // A quick save posts the draft, consumes the text, confirms, moves to the new event's day when
+    // its start reads, and reloads that month.
     void saveQuick()
     {
         QFETCH(QString, startLocal);
@@ -307,7 +284,6 @@ private slots:
 
         QCOMPARE(outcome(rig.model->saveQuick(preview, rig.client)), QString());
         QCOMPARE(json(rig.peer.requests().at(0).body), json(encode(preview.draft)));
-        QCOMPARE(json(rig.peer.requests().at(0).body).size(), 9);
         QCOMPARE(rig.peer.requests().size(), 3);
         QVERIFY(rig.target(2).contains(date ? "from=2025-03-31&" : "from=2025-02-24&"));
         QVERIFY(rig.model->quickText().isEmpty());
@@ -341,7 +317,6 @@ private slots:
         QTest::newRow("Madrid, clocks back") << "Europe/Madrid" << qint64(1761436800);
         QTest::newRow("Santiago, midnight skipped") << "America/Santiago" << qint64(1725753600);
         QTest::newRow("Apia, a day skipped") << "Pacific/Apia" << qint64(1325203200);
-        QTest::newRow("unknown zone") << "Nowhere/Town" << qint64(1740787200);
     }
 
     // The index answers, for every day and time of day, exactly what a pass of occurs() over the
@@ -358,40 +333,30 @@ private slots:
             return secondsSinceEpoch(calendar.startOfDay(instantFromSeconds(around + offsetDays * 86400)));
         };
         const QStringList dayTexts{"2025-03-29", "2025-03-30", "2025-03-31", "2025-10-26", "2011-12-29", "2011-12-31",
-                                   "2024-09-07", "2024-09-09", "2025-01-01", "2026-01-01"};
-        const QStringList malformed{"2025-3-30", "", "2025-02-30"};
-        const auto dayText = [&] {
-            const QStringList &texts = random.bounded(20) == 0 ? malformed : dayTexts;
-            return texts.at(random.bounded(int(texts.size())));
-        };
-
-        QList<CalendarEvent> events;
+                                   "2024-09-07", "2024-09-09", "2025-01-01", "2026-01-01", "2025-3-30", "", "2025-02-30"};
+        const auto dayText = [&] { return dayTexts.at(random.bounded(int(dayTexts.size()))); };
+        QList<CalendarEvent> events{{.id = 1000, .calendar_id = 3, .start = -9'000'000'000'000'000, .end = 9'000'000'000'000'000}};
         for (int i = 0; i < 300; ++i) {
-            const int calendarId = random.bounded(1, 4);
-            const bool allDay = random.bounded(5) == 0;
-            const QString first = dayText(), end = dayText();
             const qint64 start = dayStart(random.bounded(-12, 12)) + pick({0, 0, -1, 1, qint64(random.bounded(86400))});
             const qint64 length = random.bounded(50) == 0 ? 80 * 86400
                 : pick({0, 3600, 82800, 86400, 90000, -3600, 5 * 86400, qint64(random.bounded(3 * 86400))});
-            events.append(CalendarEvent{.id = i, .calendar_id = calendarId, .all_day = allDay, .start = start,
-                                        .end = start + length, .day_start = first, .day_end = end});
+            events.append({.id = i, .calendar_id = random.bounded(1, 4), .all_day = random.bounded(5) == 0,
+                           .start = start, .end = start + length, .day_start = dayText(), .day_end = dayText()});
         }
-        events.append(CalendarEvent{.id = 1000, .calendar_id = 3, .start = -9'000'000'000'000'000, .end = 9'000'000'000'000'000});
 
         for (const std::optional<qint64> filter : {std::optional<qint64>(), std::optional<qint64>(2)}) {
             const DayIndex index(events, filter, calendar);
-            QList<qint64> queries;
+            QList<qint64> queries{-15'000'000'000, 300'000'000'000};
             for (int day = -15; day <= 15; ++day)
                 queries << dayStart(day) << dayStart(day) + random.bounded(86400) << dayStart(day) - 1;
-            queries << -15'000'000'000 << 300'000'000'000;
             for (const qint64 query : queries) {
                 QList<CalendarEvent> expected;
                 for (const CalendarEvent &event : events) {
                     if ((!filter || event.calendar_id == *filter) && event.occurs(instantFromSeconds(query), calendar))
                         expected.append(event);
                 }
-                QVERIFY2(index.eventsOn(instantFromSeconds(query)) == expected,
-                         qPrintable(QStringLiteral("differs at %1 (filter %2)").arg(query).arg(filter.value_or(-1))));
+                QVERIFY2(index.eventsOn(instantFromSeconds(query)) == expected, qPrintable(QString::number(query)));
+                QCOMPARE(index.countOn(instantFromSeconds(query)), expected.size());
             }
         }
     }
