@@ -18,11 +18,9 @@ bool succeeded(const QNetworkReply &reply)
 
 QString unescaped(QString html)
 {
-    return html.replace(QLatin1String("&quot;"), QLatin1String("\""))
-        .replace(QLatin1String("&#39;"), QLatin1String("'"))
-        .replace(QLatin1String("&lt;"), QLatin1String("<"))
-        .replace(QLatin1String("&gt;"), QLatin1String(">"))
-        .replace(QLatin1String("&amp;"), QLatin1String("&"));
+    for (const auto &[entity, character] : {std::pair{"&quot;", "\""}, {"&#39;", "'"}, {"&lt;", "<"}, {"&gt;", ">"}, {"&amp;", "&"}})
+        html.replace(QLatin1String(entity), QLatin1String(character));
+    return html;
 }
 
 // The approval form's action and the fields a browser submits for it: its hidden inputs, `user`
@@ -68,9 +66,8 @@ QCoro::Task<bool> approveInBrowser(QUrl page, QString user)
 
     QNetworkRequest submit(landed.resolved(QUrl(form->first)));
     submit.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/x-www-form-urlencoded"));
-    submit.setRawHeader("Origin", landed.adjusted(QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment)
-                                      .toString(QUrl::FullyEncoded)
-                                      .toUtf8());
+    const QUrl origin = landed.adjusted(QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment);
+    submit.setRawHeader("Origin", origin.toString(QUrl::FullyEncoded).toUtf8());
     submit.setRawHeader("Referer", landed.toString(QUrl::FullyEncoded).toUtf8());
     submit.setRawHeader("Sec-Fetch-Site", "same-origin");
     std::unique_ptr<QNetworkReply> submitted(co_await network->post(submit, form->second));

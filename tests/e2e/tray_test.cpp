@@ -38,11 +38,10 @@ private slots:
         QVERIFY(app.tray()->icon()->isVisible());
         QVERIFY(!QApplication::quitOnLastWindowClosed()); // closing the window keeps the tray
 
-        // A click opens the panel (signed out: the sign-in view at 380 × 480); another closes it.
+        // A click opens the panel (signed out: the sign-in view); another closes it.
         emit app.tray()->icon()->activated(QSystemTrayIcon::Trigger);
         QTRY_VERIFY(app.tray()->panel() && app.tray()->panel()->isVisible());
-        auto *signIn = app.tray()->panel()->findChild<NativeSignInView *>();
-        QVERIFY(signIn && signIn->size() == QSize(380, 480));
+        QVERIFY(app.tray()->panel()->findChild<NativeSignInView *>());
         emit app.tray()->icon()->activated(QSystemTrayIcon::Trigger);
         QTRY_VERIFY(!app.tray()->panel());
 

@@ -11,12 +11,10 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QAction>
-#include <QDBusMessage>
 #include <QDesktopServices>
 #include <QLabel>
 #include <QListWidget>
 #include <QPointer>
-#include <QProcess>
 #include <QSignalSpy>
 #include <QToolButton>
 
@@ -50,7 +48,7 @@ QByteArray session(bool teamWritable = true)
                               + R"(},{"id":2,"name":"Home","hue":-30,"writable":false})");
 }
 
-// Two calendars and their events, shown in a workspace tinted as the shell tints the window's content.
+// Two calendars and their events, shown in a workspace.
 struct Rig : ViewRig {
     std::unique_ptr<CalendarWorkspace> workspace;
 
@@ -62,14 +60,10 @@ struct Rig : ViewRig {
     CalendarWorkspace &showWorkspace(QSize size = {1080, 800})
     {
         workspace = std::make_unique<CalendarWorkspace>(model, client, preferences);
-        QPalette tinted = workspace->palette();
-        tinted.setColor(QPalette::Link, calendarStyle::accent());
-        workspace->setPalette(tinted);
         workspace->resize(size);
         workspace->show();
         return *workspace;
     }
-    // Whether `count` loads have been asked for and the newest one has finished, in time.
     bool waitLoads(int count)
     {
         return QTest::qWaitFor([&] { return loads() == count && !model.loading(); });
@@ -110,7 +104,6 @@ private slots:
         Rig rig;
         CalendarMonthView view(rig.model);
         view.setClock([] { return instantFromSeconds(1742472000); }); // 20 March
-        view.resize(600, 500);
         view.show();
         CalendarMonthGrid *grid = view.grid();
         const QColor secondary = calendarStyle::secondaryText(grid->palette()), accent = calendarStyle::accent();
@@ -124,8 +117,8 @@ private slots:
         }
 
         QAccessibleInterface *cells = QAccessible::queryAccessibleInterface(grid);
-        QCOMPARE(cells->child(0)->text(QAccessible::Name), QStringLiteral("Monday, February 24, 2025"));
-        QCOMPARE(cells->child(0)->text(QAccessible::Value), QStringLiteral("0 events"));
+        QCOMPARE(cells->child(0)->text(QAccessible::Name) + " / " + cells->child(0)->text(QAccessible::Value),
+                 QStringLiteral("Monday, February 24, 2025 / 0 events"));
         QVERIFY(cells->child(twelfth)->state().selected && !cells->child(0)->state().selected);
 
         // A day of the previous month, once chosen, is selected and the grid turns to its month.
@@ -207,23 +200,20 @@ private slots:
         QVERIFY(rig.waitLoads(2));
         QVERIFY(rig.peer.requests().last().query().startsWith("from=2025-01-27&to=2025-03-10&zone="));
 
-        click(grid, 41); // 9 March, in the next month's rows of the February grid
-        QVERIFY(rig.waitLoads(3));
-
         // The refresh key works wherever the focus is, also after the agenda was rebuilt under it.
         workspace.agendaList()->setFocus();
         click(grid, twentieth);
         QVERIFY(QApplication::focusWidget());
         QTest::keySequence(QApplication::focusWidget(), QKeySequence::Refresh);
-        QVERIFY(rig.waitLoads(4));
+        QVERIFY(rig.waitLoads(3));
 
         // Only a different zone reloads; other preferences and the same zone do not.
         rig.preferences.setShowMenuBar(false);
         rig.preferences.setTimeZoneOverride(rig.model.zone());
         QTest::qWait(50);
-        QCOMPARE(rig.loads(), 4);
+        QCOMPARE(rig.loads(), 3);
         rig.preferences.setTimeZoneOverride(QStringLiteral("Asia/Tokyo"));
-        QVERIFY(rig.waitLoads(5));
+        QVERIFY(rig.waitLoads(4));
     }
 
     // A refused load shows its sentence and "Try again"; "New event" waits for a writable calendar.
@@ -339,41 +329,6 @@ private slots:
         QVERIFY(changed.wait(2000));
         write(zoneFile, "TZif Lisbon");
         QVERIFY(changed.wait(2000));
-    }
-
-    void timedatePropertyIsAnnounced()
-    {
-        QProcess daemon;
-        daemon.start(QStringLiteral("dbus-daemon"), {"--session", "--nofork", "--print-address=1"});
-        if (!daemon.waitForStarted(2000))
-            QSKIP("no dbus-daemon to stand in for the system bus");
-        QVERIFY(daemon.waitForReadyRead(5000));
-        const QString address = QString::fromUtf8(daemon.readLine()).trimmed();
-        QTemporaryDir folder;
-        {
-            SystemTimeZoneWatcher watcher(folder.filePath(QStringLiteral("localtime")),
-                                          QDBusConnection::connectToBus(address, QStringLiteral("watched")));
-            QSignalSpy changed(&watcher, &SystemTimeZoneWatcher::changed);
-            const auto announce = [&](const char *interface, const QVariantMap &values, const QStringList &dropped) {
-                QDBusMessage signal = QDBusMessage::createSignal(
-                    "/org/freedesktop/timedate1", "org.freedesktop.DBus.Properties", "PropertiesChanged");
-                signal << QString::fromLatin1(interface) << values << dropped;
-                QVERIFY(QDBusConnection::connectToBus(address, QStringLiteral("timedated")).send(signal));
-            };
-            // Other properties and other interfaces are not a zone change.
-            announce("org.freedesktop.timedate1", {{QStringLiteral("NTP"), true}}, {});
-            announce("org.example.Other", {{QStringLiteral("Timezone"), QStringLiteral("UTC")}}, {});
-            QTest::qWait(500);
-            QCOMPARE(changed.count(), 0);
-            announce("org.freedesktop.timedate1", {{QStringLiteral("Timezone"), QStringLiteral("Asia/Tokyo")}}, {});
-            QVERIFY(changed.wait(2000));
-            announce("org.freedesktop.timedate1", {}, {QStringLiteral("Timezone")});
-            QVERIFY(changed.wait(2000));
-        }
-        QDBusConnection::disconnectFromBus(QStringLiteral("watched"));
-        QDBusConnection::disconnectFromBus(QStringLiteral("timedated"));
-        daemon.terminate();
-        QVERIFY(daemon.waitForFinished(5000));
     }
 };
 
