@@ -31,8 +31,8 @@ const Identity &identity()
         if (!openssl.waitForFinished(30'000) || openssl.exitCode() != 0)
             qFatal("openssl could not make a test certificate: %s", openssl.readAllStandardError().constData());
         QFile keyFile(keyPath), certFile(certPath);
-        if (!keyFile.open(QIODevice::ReadOnly) || !certFile.open(QIODevice::ReadOnly))
-            qFatal("the test certificate files are missing");
+        keyFile.open(QIODevice::ReadOnly);
+        certFile.open(QIODevice::ReadOnly);
         Identity result{QSslCertificate(certFile.readAll(), QSsl::Pem), QSslKey(keyFile.readAll(), QSsl::Ec)};
         if (result.certificate.isNull() || result.key.isNull())
             qFatal("the test certificate does not load");
@@ -84,20 +84,8 @@ QList<QByteArray> RecordedRequest::headerValues(const QByteArray &name) const
 struct LoopbackPeer::Connection {
     QTcpSocket *socket = nullptr;
     QByteArray buffer;
-    int number = 0;
     bool answering = false; // an answer is being written; later requests wait in the buffer
     bool finished = false;  // the peer closed it or went silent: nothing more is read
-};
-
-struct LoopbackPeer::SendPlan {
-    struct Step {
-        std::chrono::milliseconds delay;
-        QByteArray bytes;
-        bool body;
-    };
-    QList<Step> steps;
-    qsizetype next = 0;
-    bool close = false;
 };
 
 LoopbackPeer::LoopbackPeer(Mode mode, QObject *parent) : QObject(parent), m_mode(mode)
@@ -128,21 +116,17 @@ void LoopbackPeer::trustInThisProcess()
     QSslConfiguration::setDefaultConfiguration(configuration);
 }
 
-QSslCertificate LoopbackPeer::certificate() { return identity().certificate; }
-
 QString LoopbackPeer::origin(const QString &host) const
 {
     return QStringLiteral("%1://%2:%3").arg(m_mode == Tls ? "https" : "http", host).arg(port());
 }
 
+// A route for the same method and path replaces the earlier one in its place.
 void LoopbackPeer::route(QByteArray method, QByteArray path, PeerAnswer answer)
 {
-    for (Route &r : m_routes) {
-        if (r.method == method && r.path == path) {
-            r.answer = std::move(answer);
-            return;
-        }
-    }
+    for (Route &r : m_routes)
+        if (r.method == method && r.path == path)
+            return void(r.answer = std::move(answer));
     m_routes.append({std::move(method), std::move(path), std::move(answer)});
 }
 
@@ -161,23 +145,14 @@ bool LoopbackPeer::waitForRequests(int count, std::chrono::milliseconds timeout)
 
 bool LoopbackPeer::waitForAllClosed(std::chrono::milliseconds timeout)
 {
-    return QTest::qWaitFor(
-        [&] {
-            return std::all_of(m_connections.begin(), m_connections.end(), [](const auto &connection) {
-                return connection->socket->state() == QAbstractSocket::UnconnectedState;
-            });
-        },
-        int(timeout.count()));
+    const auto closed = [](const auto &connection) { return connection->socket->state() == QAbstractSocket::UnconnectedState; };
+    return QTest::qWaitFor([&] { return std::all_of(m_connections.begin(), m_connections.end(), closed); }, int(timeout.count()));
 }
 
 void LoopbackPeer::accept(QTcpSocket *socket)
 {
     socket->setParent(this);
-    auto connection = std::make_unique<Connection>();
-    connection->socket = socket;
-    connection->number = ++m_accepted;
-    Connection *c = connection.get();
-    m_connections.push_back(std::move(connection));
+    Connection *c = m_connections.emplace_back(new Connection{socket}).get();
     connect(socket, &QTcpSocket::readyRead, this, [this, c] { readFrom(c); });
 }
 
@@ -189,7 +164,6 @@ void LoopbackPeer::readFrom(Connection *connection)
         if (headEnd < 0)
             return;
         RecordedRequest request;
-        request.connection = connection->number;
         const QList<QByteArray> lines = connection->buffer.left(headEnd).split('\n');
         const QList<QByteArray> requestLine = lines.value(0).trimmed().split(' ');
         request.method = requestLine.value(0);
@@ -229,56 +203,44 @@ PeerAnswer LoopbackPeer::answerFor(const RecordedRequest &request)
     return PeerAnswer(404).withBody("no answer scripted");
 }
 
-void LoopbackPeer::send(Connection *connection, PeerAnswer answer)
+void LoopbackPeer::send(Connection *connection, const PeerAnswer &answer)
 {
     if (answer.silent) {
         connection->finished = true;
         return;
     }
-    auto plan = std::make_shared<SendPlan>();
-    QByteArray body = answer.raw.value_or(answer.body);
-    QByteArray head;
-    if (!answer.raw) {
-        head = "HTTP/1.1 " + QByteArray::number(answer.status) + " Status\r\n";
-        const bool lengthGiven = std::any_of(answer.headers.begin(), answer.headers.end(),
-                                             [](const auto &h) { return sameName(h.first, "content-length"); });
-        if (answer.contentLength && !lengthGiven)
-            head += "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
-        for (const auto &[name, value] : answer.headers)
-            head += name + ": " + value + "\r\n";
-        head += "\r\n";
-    }
-    plan->steps.append({answer.delay, head, false});
-    if (answer.dropAfter)
-        body.truncate(*answer.dropAfter);
+    const QByteArray body = answer.dropAfter ? answer.body.left(*answer.dropAfter) : answer.body;
+    QByteArray head = "HTTP/1.1 " + QByteArray::number(answer.status) + " Status\r\n";
+    if (answer.contentLength && std::none_of(answer.headers.begin(), answer.headers.end(), [](const auto &h) {
+            return sameName(h.first, "content-length");
+        }))
+        head += "Content-Length: " + QByteArray::number(answer.body.size()) + "\r\n";
+    for (const auto &[name, value] : answer.headers)
+        head += name + ": " + value + "\r\n";
+    QList<Step> steps{{answer.delay, head + "\r\n"}};
     const qsizetype piece = answer.chunkBytes > 0 ? answer.chunkBytes : std::max<qsizetype>(body.size(), 1);
     for (qsizetype at = 0; at < body.size(); at += piece)
-        plan->steps.append({answer.pause, body.mid(at, piece), true});
-    plan->close = answer.raw || answer.dropAfter || !answer.contentLength;
+        steps.append({answer.pause, body.mid(at, piece)});
     connection->answering = true;
-    runSteps(connection, std::move(plan));
+    runSteps(connection, std::move(steps), answer.dropAfter || !answer.contentLength);
 }
 
-void LoopbackPeer::runSteps(Connection *connection, std::shared_ptr<SendPlan> plan)
+// Writes the steps in order, each after its delay, then ends the answer.
+void LoopbackPeer::runSteps(Connection *connection, QList<Step> steps, bool close)
 {
     QTcpSocket *socket = connection->socket;
-    while (plan->next < plan->steps.size()) {
+    for (qsizetype next = 0; next < steps.size(); ++next) {
         if (socket->state() != QAbstractSocket::ConnectedState)
             return;
-        SendPlan::Step &step = plan->steps[plan->next];
-        if (step.delay.count() > 0) {
-            const auto delay = step.delay;
-            step.delay = std::chrono::milliseconds(0);
-            QTimer::singleShot(delay, Qt::PreciseTimer, this, [this, connection, plan] { runSteps(connection, plan); });
+        if (const auto delay = std::exchange(steps[next].first, std::chrono::milliseconds(0)); delay.count() > 0) {
+            QTimer::singleShot(delay, Qt::PreciseTimer, this,
+                               [this, connection, rest = steps.mid(next), close] { runSteps(connection, rest, close); });
             return;
         }
-        socket->write(step.bytes);
-        if (step.body)
-            m_bodyBytesWritten += step.bytes.size();
-        ++plan->next;
+        socket->write(steps[next].second);
     }
     connection->answering = false;
-    if (plan->close) {
+    if (close) {
         connection->finished = true;
         socket->disconnectFromHost();
         return;

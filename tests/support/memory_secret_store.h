@@ -14,6 +14,7 @@
 #include <QHash>
 #include <QString>
 
+#include <optional>
 #include <utility>
 
 class MemorySecretStore final : public SecretStore {
@@ -21,31 +22,26 @@ public:
     using Key = std::pair<QString, QString>; // service, account
 
     QHash<Key, QByteArray> items;
-    bool unavailable = false;  // no store at all: every operation fails
-    bool failReads = false;    // reads report Failed (the item may exist)
-    bool timeOutReads = false; // reads report TimedOut (the item may exist)
+    std::optional<ReadStatus> failReads; // Failed or TimedOut (the item may exist)
     bool failWrites = false;
     bool failRemoves = false;
 
     QCoro::Task<ReadResult> read(QString service, QString account) override
     {
-        if (unavailable || failReads || timeOutReads)
-            co_return ReadResult{failReads || unavailable ? ReadStatus::Failed : ReadStatus::TimedOut, {}};
         const auto found = items.constFind({service, account});
-        co_return found == items.constEnd() ? ReadResult{ReadStatus::NotFound, {}} : ReadResult{ReadStatus::Found, *found};
+        co_return failReads ? ReadResult{*failReads, {}}
+            : found == items.constEnd() ? ReadResult{ReadStatus::NotFound, {}} : ReadResult{ReadStatus::Found, *found};
     }
     QCoro::Task<bool> write(QString service, QString account, QByteArray data) override
     {
-        if (unavailable || failWrites)
-            co_return false;
-        items.insert({service, account}, data);
-        co_return true;
+        if (!failWrites)
+            items.insert({service, account}, data);
+        co_return !failWrites;
     }
     QCoro::Task<bool> remove(QString service, QString account) override
     {
-        if (unavailable || failRemoves)
-            co_return false;
-        items.remove({service, account});
-        co_return true;
+        if (!failRemoves)
+            items.remove({service, account});
+        co_return !failRemoves;
     }
 };

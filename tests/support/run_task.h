@@ -3,9 +3,7 @@
 // Runs a QCoro task to its end from synchronous test code, in a nested event loop, and hands back its
 // value or rethrows its exception (QCoro::waitFor of QCoro 0.8 never returns when the task throws).
 // A task still running after `limit` makes runTask throw std::runtime_error; the task keeps running.
-//
-//   const NativeResponse answer = runTask(http.responseDetails("/x", "GET", {}));
-//   std::exception_ptr error = taskFailure(http.responseDetails("x", "GET", {})); // nullptr if none
+// taskFailure gives the exception instead, or nullptr when the task succeeds.
 
 #include <QCoroTask>
 #include <QEventLoop>
@@ -30,12 +28,10 @@ T runTask(QCoro::Task<T> task, std::chrono::milliseconds limit = std::chrono::se
     auto state = std::make_shared<State>();
     [](QCoro::Task<T> running, std::shared_ptr<State> state) -> QCoro::Task<> {
         try {
-            if constexpr (std::is_void_v<T>) {
-                co_await std::move(running);
-                state->value.emplace();
-            } else {
+            if constexpr (std::is_void_v<T>)
+                co_await std::move(running), state->value.emplace();
+            else
                 state->value.emplace(co_await std::move(running));
-            }
         } catch (...) {
             state->error = std::current_exception();
         }
@@ -58,8 +54,8 @@ std::exception_ptr taskFailure(QCoro::Task<T> task, std::chrono::milliseconds li
 {
     try {
         runTask(std::move(task), limit);
-        return nullptr;
     } catch (...) {
         return std::current_exception();
     }
+    return nullptr;
 }

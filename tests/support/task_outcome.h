@@ -12,19 +12,17 @@
 
 inline QString outcomeOf(std::exception_ptr error)
 {
-    if (!error)
-        return {};
     try {
-        std::rethrow_exception(error);
+        if (error)
+            std::rethrow_exception(error);
     } catch (const CancellationError &) {
         return QStringLiteral("cancelled");
     } catch (const TransportError &e) {
         return e.kind() == TransportError::Kind::TimedOut ? QStringLiteral("timeout") : QStringLiteral("transport");
     } catch (const FileSystemError &e) {
         return QStringLiteral("file: ") + e.description();
-    } catch (const NativeClientError &e) {
-        return e.description();
-    } catch (const std::exception &e) {
-        return QString::fromUtf8(e.what());
+    } catch (const std::exception &) {
+        return describeError(std::current_exception());
     }
+    return {};
 }
