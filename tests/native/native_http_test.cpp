@@ -138,6 +138,11 @@ private slots:
         // Both bodies outgrow Qt's read buffer and arrive in several reads.
         row("exactly the limit", PeerAnswer(200).withBody(sized(600'000)).inChunks(150'000, 1ms), {}, 600'000);
         row("one byte over", PeerAnswer(200).withBody(sized(600'001)).inChunks(150'000, 1ms), tooLarge, 600'000);
+        // Four seconds of body behind an absurd length: nothing is set aside for it, and the transfer
+        // ends as soon as it passes the limit.
+        row("announced beyond the limit",
+            PeerAnswer(200).header("Content-Length", "1000000000000").withBody(QByteArray(2'000'000, 'x')).inChunks(1000, 2ms),
+            tooLarge, 1500);
         // A compressed body is not inflated on the way, so its length is checked as it arrived. Qt keeps
         // the error of a 5xx status when its body is then cut short.
         row("compressed, cut short",
@@ -155,8 +160,11 @@ private slots:
         // Not a queue: Qt may send a request again on a fresh connection after a drop.
         peer.setHandler([answer](const RecordedRequest &) { return answer; });
         const auto http = answer.status ? clientFor(peer) : clientFor(LoopbackPeer());
+        QElapsedTimer elapsed;
+        elapsed.start();
         QCOMPARE(outcomeOf(http->request<NativeSession>("/s", "GET", {}, QStringLiteral("application/json"), maxBytes)),
                  outcome);
+        QVERIFY(elapsed.elapsed() < 1500);
     }
 
     void refusesBeforeSending()
@@ -172,19 +180,6 @@ private slots:
         QCOMPARE(outcomeOf(get(*clientFor(peer, NativeSession{"corvane_session", "v\r\nX-Injected: 1"}), "/a")), invalidPath);
         QTest::qWait(20);
         QCOMPARE(peer.connectionsAccepted(), 0);
-    }
-
-    // The whole body would take four seconds; the transfer ends as soon as it passes the limit.
-    void abortsAnOversizedTransferEarly()
-    {
-        LoopbackPeer peer;
-        peer.enqueue(
-            PeerAnswer(200).header("Content-Length", "1000000000000").withBody(QByteArray(2'000'000, 'x')).inChunks(1000, 2ms));
-        QElapsedTimer elapsed;
-        elapsed.start();
-        QCOMPARE(outcomeOf(get(*clientFor(peer), "/huge", 1500)), tooLarge);
-        QVERIFY(peer.waitForAllClosed());
-        QVERIFY(elapsed.elapsed() < 1500);
     }
 
     void timesOut()

@@ -1,11 +1,9 @@
 #include "loopback_peer.h"
 
-#include <QFile>
 #include <QProcess>
 #include <QSslConfiguration>
 #include <QSslKey>
 #include <QSslSocket>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -16,24 +14,20 @@ struct Identity {
     QSslKey key;
 };
 
-// One self-signed certificate per test process, made with the openssl command-line tool.
+// One self-signed certificate per test process, made with the openssl command-line tool, which
+// writes the key and the certificate to its output.
 const Identity &identity()
 {
     static const Identity made = [] {
-        QTemporaryDir dir;
-        const QString keyPath = dir.filePath(QStringLiteral("key.pem"));
-        const QString certPath = dir.filePath(QStringLiteral("cert.pem"));
         QProcess openssl;
         openssl.start(QStringLiteral("openssl"),
                       {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-days",
                        "2", "-subj", "/CN=localhost", "-addext", "subjectAltName=DNS:localhost,IP:127.0.0.1,IP:::1",
-                       "-keyout", keyPath, "-out", certPath});
+                       "-keyout", "/dev/stdout", "-out", "/dev/stdout"});
         if (!openssl.waitForFinished(30'000) || openssl.exitCode() != 0)
             qFatal("openssl could not make a test certificate: %s", openssl.readAllStandardError().constData());
-        QFile keyFile(keyPath), certFile(certPath);
-        keyFile.open(QIODevice::ReadOnly);
-        certFile.open(QIODevice::ReadOnly);
-        Identity result{QSslCertificate(certFile.readAll(), QSsl::Pem), QSslKey(keyFile.readAll(), QSsl::Ec)};
+        const QByteArray pem = openssl.readAllStandardOutput();
+        Identity result{QSslCertificate(pem, QSsl::Pem), QSslKey(pem, QSsl::Ec)};
         if (result.certificate.isNull() || result.key.isNull())
             qFatal("the test certificate does not load");
         return result;
@@ -168,16 +162,10 @@ void LoopbackPeer::readFrom(Connection *connection)
         const QList<QByteArray> requestLine = lines.value(0).trimmed().split(' ');
         request.method = requestLine.value(0);
         request.target = requestLine.value(1);
-        qint64 length = 0;
-        for (qsizetype i = 1; i < lines.size(); ++i) {
-            const QByteArray line = lines.at(i).endsWith('\r') ? lines.at(i).chopped(1) : lines.at(i);
-            const qsizetype colon = line.indexOf(':');
-            if (colon < 0)
-                continue;
-            request.headers.append({line.left(colon), line.mid(colon + 1).trimmed()});
-            if (sameName(line.left(colon), "content-length"))
-                length = line.mid(colon + 1).trimmed().toLongLong();
-        }
+        for (const QByteArray &line : lines.mid(1))
+            if (const qsizetype colon = line.indexOf(':'); colon > 0)
+                request.headers.append({line.left(colon), line.mid(colon + 1).trimmed()});
+        const qint64 length = request.header("content-length").value_or("0").toLongLong();
         if (connection->buffer.size() < headEnd + 4 + length)
             return;
         request.body = connection->buffer.mid(headEnd + 4, length);
@@ -193,11 +181,8 @@ PeerAnswer LoopbackPeer::answerFor(const RecordedRequest &request)
     for (const Route &r : m_routes)
         if ((r.method.isEmpty() || r.method == request.method) && r.path == request.path())
             return r.answer;
-    if (!m_queue.empty()) {
-        PeerAnswer answer = std::move(m_queue.front());
-        m_queue.pop_front();
-        return answer;
-    }
+    if (!m_queue.isEmpty())
+        return m_queue.takeFirst();
     if (m_handler)
         return m_handler(request);
     return PeerAnswer(404).withBody("no answer scripted");

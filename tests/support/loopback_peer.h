@@ -16,7 +16,6 @@
 #include <QTcpSocket>
 
 #include <chrono>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -130,7 +129,7 @@ private:
         PeerAnswer answer;
     };
     QList<Route> m_routes;
-    std::deque<PeerAnswer> m_queue;
+    QList<PeerAnswer> m_queue;
     Handler m_handler;
     QList<RecordedRequest> m_requests;
     std::vector<std::unique_ptr<Connection>> m_connections;

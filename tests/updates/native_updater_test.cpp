@@ -128,8 +128,7 @@ private slots:
         row("newer (numbers, not text)", newer, "own", 200, "0.10.0", QUrl("https://example.org/0.10"));
         row("newer by a fourth number, http notes", "{\"version\":\"0.9.0.1\",\"notes\":\"http://example.org/1.0\"}", "own",
             200, "0.9.0.1");
-        row("equal without the zero", "{\"version\":\"0.9\"}", "own", 200, "up to date");
-        row("older", "{\"version\":\"0.8.12\"}", "own", 200, "up to date");
+        row("older (numbers, not text)", "{\"version\":\"0.8.12\"}", "own", 200, "up to date");
         row("unsigned", newer, "none", 200, "The update information is not signed.");
         row("tampered", newer, "tampered", 200, "The update information\u2019s signature is not valid.");
         row("pre-release version", "{\"version\":\"1.0-beta\"}", "own", 200, unreadable);
@@ -267,15 +266,12 @@ private slots:
         QAction *toggle = commands.automaticallyCheck();
         QSignalSpy changes(&updater, &NativeUpdater::automaticallyChecksForUpdatesChanged);
         QVERIFY(toggle->isEnabled() && !toggle->isChecked());
-
         toggle->trigger();
         updater.setAutomaticallyChecksForUpdates(true);
         QCOMPARE(changes.size(), 1);
-        QCOMPARE(rig.settings().value("updates.automaticallyCheck").toBool(), true);
-        QVERIFY(toggle->isChecked());
+        QVERIFY(toggle->isChecked() && rig.settings().value("updates.automaticallyCheck").toBool());
         updater.setAutomaticallyChecksForUpdates(false);
-        QVERIFY(!toggle->isChecked());
-        QCOMPARE(rig.settings().value("updates.automaticallyCheck").toBool(), false);
+        QVERIFY(!toggle->isChecked() && !rig.settings().value("updates.automaticallyCheck").toBool());
     }
 };
 
