@@ -1,6 +1,5 @@
 #include "clock.h"
 #include "run_task.h"
-#include "task_outcome.h"
 
 #include <QTest>
 #include <QTimer>

@@ -2,11 +2,8 @@
 #include "native_session.h"
 #include "run_task.h"
 
-#include <qt6keychain/keychain.h>
-
 #include <QDir>
 #include <QProcess>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUuid>
@@ -23,12 +20,11 @@ struct Keyring {
     QString service = NativeCredentials::serviceName("app.teodal.test." + QUuid::createUuid().toString(QUuid::Id128));
     NativeCredentials credentials{*store, service};
 
-    // The item's secret as the Secret Service holds it in one form ("plaintext" or "base64"); empty
-    // when there is no such item.
-    QByteArray stored(const QString &account, const char *form) const
+    // The item's secret as the Secret Service holds it; empty when there is no such item.
+    QByteArray stored(const QString &account) const
     {
         QProcess lookup;
-        lookup.start(QStringLiteral("secret-tool"), {"lookup", "server", service, "user", account, "type", form});
+        lookup.start(QStringLiteral("secret-tool"), {"lookup", "server", service, "user", account, "type", "plaintext"});
         lookup.waitForFinished();
         return lookup.readAllStandardOutput();
     }
@@ -36,7 +32,7 @@ struct Keyring {
 
 } // namespace
 
-// The first three run against the real Secret Service, which CTest starts in a private D-Bus session
+// The first two run against the real Secret Service, which CTest starts in a private D-Bus session
 // with a fresh, unlocked keyring (with_private_keyring.sh); withoutSecretService runs with no bus.
 class KeychainStoreTest : public QObject {
     Q_OBJECT
@@ -46,41 +42,19 @@ private slots:
     {
         Keyring keyring;
         const QString here = QStringLiteral("http://localhost:8731"), otherPort = QStringLiteral("http://localhost:8732");
-        QCOMPARE(runTask(keyring.store->read(keyring.service, here)).status, SecretStore::ReadStatus::NotFound);
         runTask(keyring.credentials.save({"corvane_session", "first"}, here));
         runTask(keyring.credentials.save({"corvane_session", "second \u00e9"}, here));
         runTask(keyring.credentials.save({"corvane_session", "elsewhere"}, otherPort));
         for (const QByteArray &notText : {QByteArray("\xFF{"), QByteArray("{\0}", 3)}) // refused, item unchanged
             QVERIFY(!runTask(keyring.store->write(keyring.service, here, notText)));
         QCOMPARE(runTask(keyring.credentials.read(here)), (NativeSession{"corvane_session", "second \u00e9"}));
-        QCOMPARE(keyring.stored(here, "plaintext"), encode({"corvane_session", "second \u00e9"}));
+        QCOMPARE(keyring.stored(here), encode({"corvane_session", "second \u00e9"}));
 
         runTask(keyring.credentials.remove(here));
         QCOMPARE(runTask(keyring.store->read(keyring.service, here)).status, SecretStore::ReadStatus::NotFound);
         QVERIFY(runTask(keyring.store->remove(keyring.service, here)));
         QCOMPARE(runTask(keyring.credentials.read(otherPort)), (NativeSession{"corvane_session", "elsewhere"}));
         runTask(keyring.credentials.remove(otherPort));
-    }
-
-    // Items written as Base64 by earlier versions still read; a save writes the JSON as text, which
-    // reads then find first, and sign-out deletes both forms.
-    void readsTheEarlierBase64Form()
-    {
-        Keyring keyring;
-        auto *legacy = new QKeychain::WritePasswordJob(keyring.service);
-        legacy->setInsecureFallback(false);
-        legacy->setKey(origin);
-        legacy->setBinaryData(encode({"__Host-corvane_session", "old"}));
-        QSignalSpy written(legacy, &QKeychain::Job::finished);
-        legacy->start();
-        QVERIFY(written.wait());
-
-        QCOMPARE(runTask(keyring.credentials.read(origin)), (NativeSession{"__Host-corvane_session", "old"}));
-        runTask(keyring.credentials.save({"__Host-corvane_session", "new"}, origin));
-        QCOMPARE(keyring.stored(origin, "plaintext"), encode({"__Host-corvane_session", "new"}));
-        QCOMPARE(runTask(keyring.credentials.read(origin)), (NativeSession{"__Host-corvane_session", "new"}));
-        runTask(keyring.credentials.remove(origin));
-        QCOMPARE(keyring.stored(origin, "base64"), QByteArray());
     }
 
     // A write reported as failed because the store stopped waiting lands later; it must not stay.
@@ -95,7 +69,7 @@ private slots:
         runTask(std::move(first));
         QTRY_VERIFY_WITH_TIMEOUT(
             runTask(keyring.store->read(keyring.service, origin)).status == SecretStore::ReadStatus::NotFound, 5000);
-        QCOMPARE(keyring.stored(origin, "plaintext"), QByteArray());
+        QCOMPARE(keyring.stored(origin), QByteArray());
     }
 
     // No plain-text fallback: reads are absent, saves fail, and no file holds the secret.

@@ -2,7 +2,6 @@
 #include "native_http.h"
 #include "native_stream_lines.h"
 #include "run_task.h"
-#include "task_outcome.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -117,7 +116,6 @@ private slots:
         QTest::addColumn<PeerAnswer>("answer"); // status 0: nobody listens on the port
         QTest::addColumn<qint64>("maxBytes");
         QTest::addColumn<QString>("outcome");   // empty: the session decodes
-        const QString unsupported = QStringLiteral("The server returned an unsupported response.");
         const QString sessionEnded = QStringLiteral("Your session has ended. Sign out and sign in again.");
         const auto notCompleted = [](int status) {
             return QStringLiteral("The request could not be completed (%1). Your changes have not been confirmed.").arg(status);
@@ -131,7 +129,6 @@ private slots:
 
         row("200", PeerAnswer::json(200, session), {});
         row("299", PeerAnswer::json(299, session), {});
-        row("200 without a value", PeerAnswer::json(200, R"({"name":"n"})"), unsupported);
         row("300", PeerAnswer::json(300, session), notCompleted(300));
         row("303", PeerAnswer::json(303, session), sessionEnded);
         row("404", PeerAnswer::json(404, session), "This server does not support this native feature yet.");
@@ -182,23 +179,19 @@ private slots:
         QCOMPARE(peer.connectionsAccepted(), 0);
     }
 
+    // A body trickled a byte every 50 ms never meets the idle limit, only the whole-request one. (A
+    // silent server meets the idle limit in the view tests.)
     void timesOut()
     {
-        // No answer meets the idle limit; a body trickled a byte every 50 ms meets only the whole limit.
-        for (const bool trickle : {false, true}) {
-            LoopbackPeer peer;
-            peer.enqueue(trickle ? PeerAnswer(200).withBody(QByteArray(100, 'x')).inChunks(1, 50ms) : PeerAnswer::never());
-            const NativeTimeouts timeouts = trickle ? NativeTimeouts{5000ms, 400ms} : NativeTimeouts{250ms, 5000ms};
-            const qint64 limit = std::min(timeouts.idle, timeouts.whole).count();
-            QElapsedTimer elapsed;
-            elapsed.start();
-            const std::exception_ptr error = taskFailure(get(*clientFor(peer, {}, timeouts), "/slow"));
-            QCOMPARE(outcomeOf(error), QStringLiteral("timeout"));
-            QCOMPARE(describeError(error), QStringLiteral("The request timed out."));
-            QVERIFY(elapsed.elapsed() >= limit);
-            QVERIFY(elapsed.elapsed() < limit + 2000);
-            QVERIFY(peer.waitForAllClosed());
-        }
+        LoopbackPeer peer;
+        peer.enqueue(PeerAnswer(200).withBody(QByteArray(100, 'x')).inChunks(1, 50ms));
+        QElapsedTimer elapsed;
+        elapsed.start();
+        const std::exception_ptr error = taskFailure(get(*clientFor(peer, {}, {.idle = 5000ms, .whole = 400ms}), "/slow"));
+        QCOMPARE(outcomeOf(error), QStringLiteral("timeout"));
+        QCOMPARE(describeError(error), QStringLiteral("The request timed out."));
+        QVERIFY(elapsed.elapsed() >= 400 && elapsed.elapsed() < 2400);
+        QVERIFY(peer.waitForAllClosed());
     }
 
     void cancels()
@@ -246,11 +239,9 @@ private slots:
         for (int i = 0; i < 6; ++i)
             sixEvents << QString::fromLatin1(line200k) << QString();
         const QString longest(NativeStreamLines::defaultMaxLineBytes, u'y');
-        row("CR, CR LF, LF", body("a\rb\r\n\nc\n"), {"a", "b", "", "c"});
-        row("mark on the first line", body("\xEF\xBB\xBFx\n"), {"x"});
-        row("mark on a later line", body("a\n\xEF\xBB\xBFx\n"), {"a", QStringLiteral("\uFEFFx")});
-        row("unterminated last line", body("a\nbc"), {"a"});
-        row("multi-byte text", body("data: caf\xC3\xA9 \xF0\x9F\x93\x85\n"), {QStringLiteral("data: caf\u00E9 \U0001F4C5")});
+        // CR, CR LF and LF; a byte-order mark dropped on the first line only; an unterminated last line dropped.
+        row("line ends and marks", body("\xEF\xBB\xBF" "a\rb\r\n\nc\n\xEF\xBB\xBFx\ndata: caf\xC3\xA9 \xF0\x9F\x93\x85\nlast"),
+            {"a", "b", "", "c", QStringLiteral("\uFEFFx"), QStringLiteral("data: caf\u00E9 \U0001F4C5")});
         // Bad bytes are judged when their line ends, each line on its own: lines before them are delivered.
         row("cut-off character", body("ok\n\xE2\x82\n"), {"ok"}, QStringLiteral("The live connection returned invalid text."));
         row("longest line", body(longest.toLatin1() + '\n'), {longest});

@@ -8,13 +8,11 @@ export HOME="$home" XDG_RUNTIME_DIR="$home/run" XDG_DATA_HOME="$home/data" XDG_C
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 dbus-run-session -- sh -c '
   printf pw | gnome-keyring-daemon --foreground --unlock --components=secrets >/dev/null &
-  daemon=$!
-  trap "kill $daemon 2>/dev/null" EXIT
-  tries=0
-  until dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
-        org.freedesktop.DBus.NameHasOwner string:org.freedesktop.secrets 2>/dev/null | grep -q "boolean true"; do
-    tries=$((tries + 1))
-    [ "$tries" -lt 100 ] || { echo "the keyring did not start" >&2; exit 1; }
+  trap "kill $! 2>/dev/null" EXIT
+  for try in $(seq 100); do
+    dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+      org.freedesktop.DBus.NameHasOwner string:org.freedesktop.secrets 2>/dev/null | grep -q "boolean true" && break
+    [ "$try" -lt 100 ] || { echo "the keyring did not start" >&2; exit 1; }
     sleep 0.1
   done
   "$@"' sh "$@"

@@ -2,11 +2,6 @@
 
 // An in-memory SecretStore for tests, with switches that make it fail the way a platform store can.
 // Every operation completes without suspending; a failed write or remove leaves the items unchanged.
-//
-//   MemorySecretStore store;
-//   NativeCredentials credentials(store, NativeCredentials::serviceName("app.teodal.calendar"));
-//   store.failWrites = true;
-//   store.items.value({service, account})
 
 #include "native_session.h"
 

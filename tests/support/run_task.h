@@ -3,7 +3,12 @@
 // Runs a QCoro task to its end from synchronous test code, in a nested event loop, and hands back its
 // value or rethrows its exception (QCoro::waitFor of QCoro 0.8 never returns when the task throws).
 // A task still running after `limit` makes runTask throw std::runtime_error; the task keeps running.
-// taskFailure gives the exception instead, or nullptr when the task succeeds.
+// taskFailure gives the exception instead, or nullptr when the task succeeds; outcomeOf tells what
+// ended a task as one word or sentence a test can compare: empty for success, "cancelled",
+// "timeout", "transport", "file: <the system's text>", or the error's own sentence.
+
+#include "errors.h"
+#include "file_system_error.h"
 
 #include <QCoroTask>
 #include <QEventLoop>
@@ -58,4 +63,21 @@ std::exception_ptr taskFailure(QCoro::Task<T> task, std::chrono::milliseconds li
         return std::current_exception();
     }
     return nullptr;
+}
+
+inline QString outcomeOf(std::exception_ptr error)
+{
+    try {
+        if (error)
+            std::rethrow_exception(error);
+    } catch (const CancellationError &) {
+        return QStringLiteral("cancelled");
+    } catch (const TransportError &e) {
+        return e.kind() == TransportError::Kind::TimedOut ? QStringLiteral("timeout") : QStringLiteral("transport");
+    } catch (const FileSystemError &e) {
+        return QStringLiteral("file: ") + e.description();
+    } catch (const std::exception &) {
+        return describeError(std::current_exception());
+    }
+    return {};
 }

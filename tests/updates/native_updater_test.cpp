@@ -3,12 +3,10 @@
 #include "native_updater.h"
 
 #include <QAction>
-#include <QLabel>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
 #include <QSettings>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -19,8 +17,8 @@ using namespace std::chrono_literals;
 
 const QDateTime testNow(QDate(2026, 12, 6), QTime(12, 0), Qt::UTC);
 
-// Ed25519 keys and signed feeds made by the shipped script (with the openssl command), so the
-// script and the updater are held to the same format.
+// The Ed25519 key this build trusts (one per test run) and feeds signed with it, made by the shipped
+// script (with the openssl command), so the script and the updater are held to the same format.
 QByteArray runScript(const QStringList &arguments)
 {
     QProcess script;
@@ -41,18 +39,17 @@ struct Signer {
             qFatal("cannot write the feed");
         return runScript({"sign", key, file.fileName()});
     }
+    static const Signer &trusted()
+    {
+        static const Signer signer;
+        return signer;
+    }
 };
-
-const Signer &trustedSigner()
-{
-    static const Signer trusted; // the key this build trusts, one per test run
-    return trusted;
-}
 
 // A TLS feed server, a signing key, a settings file and the options that tie them to an updater.
 struct Rig {
     LoopbackPeer peer{LoopbackPeer::Tls};
-    const Signer &signer = trustedSigner();
+    const Signer &signer = Signer::trusted();
     QTemporaryDir folder;
 
     QString settingsFile() const { return folder.filePath(QStringLiteral("settings.ini")); }
@@ -192,18 +189,6 @@ private slots:
         QTest::qWait(50);
     }
 
-    // A description from outside is shown as written, never read as markup.
-    void dialogShowsTextAsWritten()
-    {
-        NativeUpdateResult failed;
-        failed.error = QStringLiteral("<b>Bold</b> & more");
-        std::unique_ptr<QMessageBox> dialog(NativeUpdateCommands::resultDialog(failed, nullptr));
-        const auto labels = dialog->findChildren<QLabel *>();
-        QVERIFY(std::any_of(labels.begin(), labels.end(), [](QLabel *label) {
-            return label->text().contains(u"&lt;b&gt;Bold&lt;/b&gt; &amp; more");
-        }));
-    }
-
     void automatic_data()
     {
         QTest::addColumn<bool>("enabled");
@@ -253,25 +238,6 @@ private slots:
         QCOMPARE(announced, announces ? 1 : 0);
         if (checks)
             QCOMPARE(rig.settings().value("updates.lastCheck").toString(), testNow.toString(Qt::ISODate));
-    }
-
-    // The toggle writes the setting once and shows what the updater reports.
-    void automaticToggle()
-    {
-        Rig rig;
-        auto options = rig.options();
-        options.automaticDelay = 1h;
-        NativeUpdater updater(options);
-        NativeUpdateCommands commands(updater);
-        QAction *toggle = commands.automaticallyCheck();
-        QSignalSpy changes(&updater, &NativeUpdater::automaticallyChecksForUpdatesChanged);
-        QVERIFY(toggle->isEnabled() && !toggle->isChecked());
-        toggle->trigger();
-        updater.setAutomaticallyChecksForUpdates(true);
-        QCOMPARE(changes.size(), 1);
-        QVERIFY(toggle->isChecked() && rig.settings().value("updates.automaticallyCheck").toBool());
-        updater.setAutomaticallyChecksForUpdates(false);
-        QVERIFY(!toggle->isChecked() && !rig.settings().value("updates.automaticallyCheck").toBool());
     }
 };
 
