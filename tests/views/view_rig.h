@@ -39,11 +39,6 @@ struct ViewRig {
         peer.route("GET", "/api/native/session", PeerAnswer::json(200, session));
         peer.route("GET", "/api/native/events", PeerAnswer::json(200, events));
     }
-    int requests(const QByteArray &path) const
-    {
-        return int(std::count_if(peer.requests().cbegin(), peer.requests().cend(),
-                                 [&](const RecordedRequest &r) { return r.path() == path; }));
-    }
 };
 
 template <typename T = QPushButton>
