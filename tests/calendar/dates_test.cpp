@@ -3,7 +3,6 @@
 
 #include <QRandomGenerator>
 #include <QTest>
-#include <QTimeZone>
 
 #include <algorithm>
 
@@ -32,7 +31,6 @@ private slots:
     void grid()
     {
         const QList<Instant> days = calendarDates::days(madrid, INT64_MIN, at("2025-03-01T00:00"));
-        QCOMPARE(days.size(), 42);
         QCOMPARE(local(days.first()), QStringLiteral("2025-03-01T00:00"));
         QCOMPARE(local(days.last()), QStringLiteral("2025-04-11T00:00"));
         QCOMPARE(calendarDates::weekdayLabels(madrid, INT64_MIN), (QStringList{"Sa", "So", "Mo", "Di", "Mi", "Do", "Fr"}));
@@ -55,10 +53,19 @@ private slots:
         row("2025-11-02", true, "America/Havana", "2025-11-02T04:00");
         row("2011-12-30", true, "Pacific/Apia", "none"); // the skipped day
         row("2025-03-30T02:30", false, "Nowhere", "2025-03-30T02:30"); // an unknown zone is UTC
+        // Rules of the system's files that ICU's copy (2022e) lacks: no more daylight saving time in
+        // Mexico, again in Cairo, moved in Nuuk (to −1:00, the evening before); Dublin's negative one.
+        row("2025-07-01T12:00", false, "America/Mexico_City", "2025-07-01T18:00");
+        row("2025-07-01T12:00", false, "Africa/Cairo", "2025-07-01T09:00");
+        row("2025-04-25T00:30", false, "Africa/Cairo", "none");
+        row("2025-07-01T12:00", false, "America/Nuuk", "2025-07-01T13:00");
+        row("2025-03-29T23:30", false, "America/Nuuk", "none");
+        row("2025-07-01T12:00", false, "Europe/Dublin", "2025-07-01T11:00");
         // Four-digit years from 0001, Gregorian before the 1582 reform too: 1500 is no leap year.
         row("0999-01-01T00:00", false, "UTC", "0999-01-01T00:00");
         row("1582-10-10", true, "UTC", "1582-10-10T00:00");
-        for (const char *text : {"2025-03-30T10:00x", "2025-3-30T3:30", "2025-02-29T10:00", "10000-01-01T00:00", "1500-02-29T00:00"})
+        for (const char *text :
+             {"2025-03-30T10:00x", "2025-3-30T3:30", "2025-02-29T10:00", "10000-01-01T00:00", "1500-02-29T00:00"})
             row(text, false, "Europe/Madrid", "none");
         for (const char *text : {"2025-3-30", "0000-01-01", "1500-02-29", "２０２５-03-30"})
             row(text, true, "Europe/Madrid", "none");
@@ -76,7 +83,6 @@ private slots:
     void calendarArithmetic()
     {
         using namespace std::chrono;
-        QCOMPARE(secondsSinceEpoch(at("1582-10-10T00:00", utc)), -12219724800); // proleptic Gregorian
         const GregorianCalendar cal(madrid, 2);
         QCOMPARE(*cal.addDays(at("2025-03-29T10:00"), 1) - at("2025-03-29T10:00"), hours(23));
         QVERIFY(cal.dayBounds(at("2025-03-30T23:30")) == std::pair(at("2025-03-30T00:00"), at("2025-03-31T00:00")));
@@ -105,9 +111,11 @@ private slots:
     }
 
     // The names of the system's database, zones newer than ICU's copy included; not ICU's own names nor
-    // the database's other files. A name outside it is UTC.
+    // the database's other files. A name outside it is UTC; every offered name resolves.
     void zones()
     {
+        const QStringList offered = zones::knownIds();
+        QVERIFY(offered.contains(madrid) && std::all_of(offered.begin(), offered.end(), zones::isKnown));
         for (const auto &[id, known] : {std::pair{"UTC", true}, {"America/Coyhaique", true}, {"", false}, {"GMT+5", false},
                                         {"posixrules", false}, {"../zoneinfo/UTC", false}}) {
             QVERIFY2(zones::isKnown(QString::fromLatin1(id)) == known, id);
@@ -118,42 +126,14 @@ private slots:
     // Read again only when asked to; TZ may name a file; a POSIX rule names no zone.
     void systemZone()
     {
-        QCOMPARE(zones::systemId(), madrid);
-        QString previous = madrid;
+        QString previous = zones::systemId();
         for (const auto &[tz, expected] : {std::pair<const char *, QString>{":America/New_York", "America/New_York"},
                                            {"/usr/share/zoneinfo/posix/Asia/Tokyo", "Asia/Tokyo"},
-                                           {"CET-1CEST,M3.5.0,M10.5.0/3", utc}}) {
+                                           {"CET-1CEST,M3.5.0,M10.5.0/3", utc}, {"Europe/Madrid", madrid}}) {
             qputenv("TZ", tz);
             QCOMPARE(zones::systemId(), previous);
             zones::refreshSystemZone();
             QCOMPARE(previous = zones::systemId(), expected);
-        }
-        qputenv("TZ", "Europe/Madrid");
-        zones::refreshSystemZone();
-    }
-
-    // The UTC offset around every transition 2020–2030 and twice a year, against QTimeZone, which reads
-    // the same system files: rules changed after ICU's copy (2022e), a southern, a negative and a
-    // half-hour daylight saving time, changes at 24:00 and before 00:00.
-    void systemRules()
-    {
-        const QStringList offered = zones::knownIds(); // every offered name resolves
-        QVERIFY(offered.contains(madrid) && std::all_of(offered.begin(), offered.end(), zones::isKnown));
-        const auto utcTime = [](int year, int month, int hour) { return QDateTime(QDate(year, month, 1), QTime(hour, 0), Qt::UTC); };
-        for (const char *zone : {"America/Mexico_City", "Africa/Cairo", "America/Nuuk", "Australia/Sydney",
-                                 "Europe/Dublin", "Australia/Lord_Howe"}) {
-            const QTimeZone reference(zone);
-            QList<qint64> instants;
-            for (const QTimeZone::OffsetData &transition : reference.transitions(utcTime(2020, 1, 0), utcTime(2031, 1, 0)))
-                instants << transition.atUtc.toSecsSinceEpoch() - 60 << transition.atUtc.toSecsSinceEpoch();
-            for (int year = 2020; year <= 2030; ++year)
-                instants << utcTime(year, 1, 12).toSecsSinceEpoch() << utcTime(year, 7, 12).toSecsSinceEpoch();
-            for (const qint64 seconds : instants) {
-                const Instant instant = instantFromSeconds(seconds);
-                const auto offset = std::chrono::duration_cast<std::chrono::minutes>(at(dates::formatLocal(instant, false, zone), utc) - instant);
-                QVERIFY2(offset.count() * 60 == reference.offsetFromUtc(QDateTime::fromSecsSinceEpoch(seconds)),
-                         qPrintable(QStringLiteral("%1 at %2").arg(zone).arg(seconds)));
-            }
         }
     }
 
@@ -172,7 +152,6 @@ private slots:
         QFETCH(QString, zone);
         QRandomGenerator random(20111230);
         const auto randomInstant = [&] { return Instant(milliseconds(random.bounded(-631152000'000LL, 4102444800'000LL))); };
-        const GregorianCalendar calendar(zone, 1);
         QList<Instant> instants;
         for (int i = 0; i < 1500; ++i)
             instants << randomInstant();
@@ -188,7 +167,8 @@ private slots:
             const std::optional<Instant> parsed = dates::parseLocal(text, false, zone);
             QVERIFY2(parsed && (*parsed == floor<minutes>(instant)
                                 || (local(parsed, zone) == text && floor<minutes>(*parsed) == *parsed)), qPrintable(text));
-            QCOMPARE(dates::parseLocal(dates::formatLocal(instant, true, zone), true, zone), std::optional(calendar.startOfDay(instant)));
+            QCOMPARE(dates::parseLocal(dates::formatLocal(instant, true, zone), true, zone),
+                     std::optional(GregorianCalendar(zone, 1).startOfDay(instant)));
         }
 
         // Every grid is 42 consecutive existing days from its week start, the month start in the first

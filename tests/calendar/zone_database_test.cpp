@@ -13,20 +13,17 @@ namespace {
 
 const QString invented = QStringLiteral("Test/Invented");
 
-template<typename Value>
-QByteArray bigEndian(Value value)
-{
-    QByteArray bytes(sizeof(Value), '\0');
-    qToBigEndian(value, bytes.data());
-    return bytes;
-}
-
 // A version 2 TZif file (an empty version 1 block, then the 64-bit data and the footer) of one zone:
 // +01:00 ("OLD") until 2020, then −02:30 ("NEW"), by default with daylight saving time (−01:30) from
 // the third Tuesday of April at 01:30 to the first Friday of September at "26:00", that is Saturday 02:00.
 QByteArray inventedZoneFile(const QByteArray &footer = "NEW2:30NDT,M4.3.2/1:30,M9.1.5/26")
 {
-    const auto header = [](quint32 timeCount, quint32 typeCount, quint32 charCount) {
+    const auto bigEndian = [](auto value) {
+        QByteArray bytes(sizeof value, '\0');
+        qToBigEndian(value, bytes.data());
+        return bytes;
+    };
+    const auto header = [&](quint32 timeCount, quint32 typeCount, quint32 charCount) {
         QByteArray bytes = QByteArray("TZif2") + QByteArray(15, '\0');
         for (const quint32 count : {0u, 0u, 0u, timeCount, typeCount, charCount})
             bytes += bigEndian(count);
@@ -61,32 +58,21 @@ private slots:
         qputenv("TZ", "Test/Invented");
     }
 
-    void inventedZone_data()
-    {
-        QTest::addColumn<QString>("utc");
-        QTest::addColumn<int>("offsetMinutes");
-        QTest::newRow("before the transition") << "2019-12-31T23:59" << 60;
-        QTest::newRow("after it") << "2020-01-01T00:00" << -150;
-        // The footer's rule in the rest of the last transition's year, then in later years.
-        QTest::newRow("summer 2020") << "2020-06-01T00:00" << -90;
-        QTest::newRow("before spring 2031") << "2031-04-15T03:59" << -150;
-        QTest::newRow("spring 2031") << "2031-04-15T04:00" << -90;
-        QTest::newRow("before autumn 2031") << "2031-09-06T03:29" << -90;
-        QTest::newRow("autumn 2031") << "2031-09-06T03:30" << -150;
-    }
-
+    // Only the names of this database exist, and the system zone is one of them. The offset is the
+    // file's around its transition, then the footer's rule in the rest of that year and in later years.
     void inventedZone()
     {
-        QFETCH(QString, utc);
-        QFETCH(int, offsetMinutes);
-        // Only the names of this database exist, and the system zone is one of them.
         QCOMPARE(zones::knownIds(), QStringList{invented});
         QVERIFY(zones::isKnown(QStringLiteral("Test/Alias")) && !zones::isKnown(QStringLiteral("Europe/Madrid")));
         QCOMPARE(zones::systemId(), invented);
-
-        const Instant instant = *dates::parseLocal(utc, false, QStringLiteral("UTC"));
-        const QString local = dates::formatLocal(instant, false, invented);
-        QCOMPARE(*dates::parseLocal(local, false, QStringLiteral("UTC")) - instant, std::chrono::minutes(offsetMinutes));
+        for (const auto &[utc, offsetMinutes] :
+             {std::pair{"2019-12-31T23:59", 60}, {"2020-01-01T00:00", -150}, {"2020-06-01T00:00", -90},
+              {"2031-04-15T03:59", -150}, {"2031-04-15T04:00", -90}, {"2031-09-06T03:29", -90}, {"2031-09-06T03:30", -150}}) {
+            const Instant instant = *dates::parseLocal(QString::fromLatin1(utc), false, QStringLiteral("UTC"));
+            const QString local = dates::formatLocal(instant, false, invented);
+            const Instant back = *dates::parseLocal(local, false, QStringLiteral("UTC"));
+            QVERIFY2(back - instant == std::chrono::minutes(offsetMinutes), utc);
+        }
     }
 
     void damagedFiles()
@@ -109,8 +95,7 @@ private slots:
         QTemporaryDir empty;
         ZoneDatabase database(empty.path());
         QVERIFY(!database.available());
-        const QString madrid = QStringLiteral("Europe/Madrid");
-        QVERIFY(database.zone(madrid) && database.zoneIds().contains(madrid));
+        QVERIFY(database.zone(QStringLiteral("Europe/Madrid")) && database.zoneIds().contains(QStringLiteral("Europe/Madrid")));
         for (const char *id : {"GMT+5", "BST", "SystemV/AST4", "Etc/Unknown"})
             QVERIFY2(!database.zone(QLatin1String(id)), id);
     }

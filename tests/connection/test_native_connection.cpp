@@ -10,7 +10,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSettings>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -22,7 +21,6 @@ namespace {
 
 const QString appId = QStringLiteral("app.teodal.test");
 const QString zeroId = QString(43, QLatin1Char('A'));                    // 32 zero bytes
-const QString onesId = QString(42, QLatin1Char('_')) + QLatin1Char('8'); // 32 bytes of 0xFF
 const QString countingVerifier = QStringLiteral("AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8"); // bytes 0…31
 const QString refused = QStringLiteral("Sign-in expired or was refused. Please try again.");
 
@@ -33,12 +31,6 @@ PeerAnswer session(const QString &value, const QString &name = QStringLiteral("c
 {
     return PeerAnswer::json(200, jsonOf({{"name", name}, {"value", value}}));
 }
-PeerAnswer slow(PeerAnswer answer)
-{
-    answer.delay = 100ms;
-    return answer;
-}
-qint64 msBetween(Clock::TimePoint from, Clock::TimePoint to) { return (to - from) / 1ms; }
 
 QStringList logged;
 void keepMessage(QtMsgType, const QMessageLogContext &, const QString &text) { logged << text; }
@@ -46,8 +38,8 @@ void keepMessage(QtMsgType, const QMessageLogContext &, const QString &text) { l
 } // namespace
 
 // Time that moves only when the test says so: a sleep ends once advance() has carried the clock to
-// its end, or (with CancellationError) soon after its stop token is triggered. The state is shared
-// with the sleeps, which may outlive the clock.
+// its end, or (with CancellationError) soon after its stop token is triggered. Sleeps share the
+// state, as they may outlive the clock.
 class FakeClock final : public Clock {
     struct Time {
         TimePoint now{std::chrono::hours(1000)};
@@ -70,10 +62,7 @@ public:
     }
     void advance(std::chrono::milliseconds by) { m_time->now += by; }
     // Sleeps whose end is still ahead.
-    qsizetype sleeping() const
-    {
-        return std::count_if(m_time->ends.begin(), m_time->ends.end(), [this](TimePoint end) { return end > now(); });
-    }
+    qsizetype sleeping() const { return std::ranges::count_if(m_time->ends, [this](auto end) { return end > now(); }); }
 };
 
 // Holds every secret-store operation while closed, so tests see what happens while the store works.
@@ -83,17 +72,10 @@ public:
     explicit GatedSecretStore(SecretStore &inner) : m_inner(inner) {}
     bool closed = false;
     int waiting = 0;
-    void open()
-    {
-        closed = false;
-        emit opened();
-    }
+    void open() { closed = false; emit opened(); }
     QCoro::Task<ReadResult> read(QString s, QString a) override { co_await pass(); co_return co_await m_inner.read(s, a); }
-    QCoro::Task<bool> write(QString s, QString a, QByteArray data) override
-    {
-        co_await pass();
-        co_return co_await m_inner.write(s, a, data);
-    }
+    QCoro::Task<bool> write(QString s, QString a, QByteArray d) override
+    { co_await pass(); co_return co_await m_inner.write(s, a, d); }
     QCoro::Task<bool> remove(QString s, QString a) override { co_await pass(); co_return co_await m_inner.remove(s, a); }
 signals:
     void opened();
@@ -169,10 +151,7 @@ struct Rig {
     GatedSecretStore secrets{memory};
     FakeClock clock;
     LoopbackPeer peer;
-    NativeConnection::RandomBytes random = [](QByteArray &bytes) {
-        std::iota(bytes.begin(), bytes.end(), char(0));
-        return true;
-    };
+    NativeConnection::RandomBytes random = [](QByteArray &b) { std::iota(b.begin(), b.end(), char(0)); return true; };
     QString address; // the default server; null: the peer
     bool openResult = true;
     std::chrono::milliseconds browserDelay{0};
@@ -192,8 +171,7 @@ private slots:
     void signInPollsEveryTwoSecondsStoresTheBodySessionAndRestarts()
     {
         Rig rig;
-        rig.script(zeroId, 2,
-                   session(countingVerifier).header("Set-Cookie", "corvane_session=" + onesId.toLatin1() + "; Path=/"));
+        rig.script(zeroId, 2, session(countingVerifier).header("Set-Cookie", "corvane_session=" + QByteArray(42, '_') + "8"));
         auto connection = rig.connection(QStringLiteral("https://calendar.example"));
         connection->setServerAddress("  " + rig.origin() + "/ ");
         const QtMessageHandler previous = qInstallMessageHandler(keepMessage);
@@ -201,7 +179,6 @@ private slots:
         const bool finished = rig.finish(*connection, 100ms);
         qInstallMessageHandler(previous);
         QVERIFY(finished);
-
         QCOMPARE(connection->error(), QString());
         QCOMPARE(rig.opened, QList<QUrl>{QUrl(rig.origin() + "/native/start?id=" + zeroId)});
         QCOMPARE(connection->code(), QStringLiteral("0F00-7385"));
@@ -215,11 +192,10 @@ private slots:
         // Each exchange waits a full two seconds after the browser opened or the previous answer came.
         QCOMPARE(rig.exchanges.size(), 3);
         for (qsizetype i = 0; i < rig.exchanges.size(); ++i)
-            QCOMPARE(msBetween(i == 0 ? rig.openedAt : rig.exchanges[i - 1], rig.exchanges[i]), 2000);
+            QCOMPARE((rig.exchanges[i] - (i == 0 ? rig.openedAt : rig.exchanges[i - 1])) / 1ms, 2000);
 
         const NativeSession expected{"corvane_session", countingVerifier};
         QCOMPARE(connection->client()->credential(), std::optional(expected));
-        QCOMPARE(NativeHTTP::originText(connection->client()->origin()), rig.origin());
         QCOMPARE(rig.stored(), encode(expected));
         QCOMPARE(rig.preferences.server(), std::optional(rig.origin()));
         // The session lives in the secret store only: not in the preferences file, not in a message.
@@ -233,29 +209,10 @@ private slots:
         // A restart is signed in at once, without a request, for this origin but not for another port.
         auto restarted = rig.connection(QStringLiteral("https://calendar.example"));
         QCOMPARE(restarted->client()->credential(), std::optional(expected));
-        QCOMPARE(restarted->serverAddress(), rig.origin());
 
         rig.preferences.setServer(QStringLiteral("http://localhost:%1").arg(rig.peer.port() + 1));
         QVERIFY(!rig.connection()->client());
         QCOMPARE(rig.peer.requests().size(), 4);
-    }
-
-    void expiryCountsFromTheBrowserOpening()
-    {
-        Rig rig;
-        rig.peer.route("POST", "/native/request", begin(zeroId));
-        rig.peer.route("POST", "/native/exchange", PeerAnswer(202));
-        rig.browserDelay = 100s;
-        auto connection = rig.connection();
-        Clock::TimePoint failedAt;
-        connect(connection.get(), &NativeConnection::errorChanged, this, [&] { failedAt = rig.clock.now(); });
-        connection->signIn(rig.opener());
-        QVERIFY(rig.finish(*connection));
-
-        QCOMPARE(connection->error(), QStringLiteral("Sign-in expired. Please try again."));
-        QCOMPARE(msBetween(rig.openedAt, failedAt), 300'000);
-        QCOMPARE(rig.exchanges.size(), 150);
-        QCOMPARE(msBetween(rig.openedAt, rig.exchanges.last()), 300'000);
     }
 
     void failures_data()
@@ -283,6 +240,12 @@ private slots:
         QTest::newRow("browser refuses")
             << Setup([](Rig &rig) { rig.script(zeroId, 0, PeerAnswer(202)); rig.openResult = false; }) << 1 << true
             << QStringLiteral("Could not open your browser.");
+        // Polling stops 300 seconds after the browser opened, which took 100: after 150 exchanges.
+        QTest::newRow("expired") << Setup([](Rig &rig) {
+            rig.peer.route("POST", "/native/request", begin(zeroId));
+            rig.peer.route("POST", "/native/exchange", PeerAnswer(202));
+            rig.browserDelay = 100s;
+        }) << 151 << true << QStringLiteral("Sign-in expired. Please try again.");
         QTest::newRow("exchange 500") << exchange(PeerAnswer(500)) << 2 << true << refused;
         QTest::newRow("exchange cut short") << exchange(session(zeroId).dropAfterBytes(5)) << 2 << true << QString();
         QTest::newRow("session only in Set-Cookie")
@@ -316,17 +279,23 @@ private slots:
         QVERIFY(!connection->client() && !rig.preferences.server() && rig.memory.items.isEmpty());
     }
 
+    // Over https only the host-only cookie name is taken. Each flow draws a fresh verifier from the
+    // default secure generator.
     void httpsNeedsTheHostCookie()
     {
+        QStringList challenges;
         for (const QString name : {"__Host-corvane_session", "corvane_session"}) {
             Rig rig(LoopbackPeer::Tls);
+            rig.random = {};
             rig.script(zeroId, 0, session(countingVerifier, name));
             const auto connection = rig.signedIn(rig.peer.origin());
             QVERIFY(connection);
             const bool accepted = name.startsWith("__Host-");
             QCOMPARE(connection->signedIn(), accepted);
             QCOMPARE(connection->error(), accepted ? QString() : refused);
+            challenges << bodyOf(rig.peer.requests().at(0))["challenge"].toString();
         }
+        QVERIFY(challenges[0].size() == 43 && challenges[0] != challenges[1]);
     }
 
     void cancelWritesNothing_data()
@@ -337,7 +306,9 @@ private slots:
             QVERIFY(rig.untilSleeping());
         });
         QTest::newRow("exchanging") << Setup([](Rig &rig) {
-            rig.script(zeroId, 0, slow(session(zeroId)));
+            PeerAnswer late = session(zeroId);
+            late.delay = 100ms;
+            rig.script(zeroId, 0, late);
             QVERIFY(rig.untilSleeping());
             rig.clock.advance(2s);
             QVERIFY(rig.peer.waitForRequests(2));
@@ -361,9 +332,9 @@ private slots:
         connection->cancel();
         QVERIFY(!connection->signingIn() && connection->code().isEmpty() && connection->browserURL().isEmpty());
 
-        QSignalSpy changes(connection.get(), &NativeConnection::clientChanged);
-        QSignalSpy errors(connection.get(), &NativeConnection::errorChanged);
-        QSignalSpy codes(connection.get(), &NativeConnection::codeChanged);
+        int changes = 0;
+        for (auto signal : {&NativeConnection::clientChanged, &NativeConnection::errorChanged, &NativeConnection::codeChanged})
+            connect(connection.get(), signal, this, [&] { ++changes; });
         const qsizetype sent = rig.peer.requests().size();
         rig.secrets.open();
         for (int i = 0; i < 5; ++i)
@@ -371,31 +342,9 @@ private slots:
         QTest::qWait(200);
         QVERIFY(rig.peer.waitForAllClosed());
         QCOMPARE(rig.peer.requests().size(), sent);
-        QCOMPARE(changes.size() + errors.size() + codes.size(), 0);
+        QCOMPARE(changes, 0);
         QVERIFY(connection->error().isEmpty() && !connection->client());
         QVERIFY(!rig.preferences.server() && rig.memory.items.isEmpty());
-    }
-
-    // The second flow also draws a fresh verifier from the default secure generator.
-    void signInAgainReplacesTheRunningFlow()
-    {
-        Rig rig;
-        rig.random = {};
-        rig.peer.enqueue(slow(begin(zeroId)));
-        rig.peer.enqueue(begin(onesId));
-        rig.peer.route("POST", "/native/exchange", PeerAnswer(202));
-        auto connection = rig.connection();
-        connection->signIn(rig.opener());
-        QVERIFY(rig.peer.waitForRequests(1));
-        connection->signIn(rig.opener());
-        QTRY_VERIFY(!connection->code().isEmpty());
-        QTest::qWait(200);
-        QCOMPARE(connection->code(), QStringLiteral("225F-7E75"));
-        QCOMPARE(rig.opened, QList<QUrl>{QUrl(rig.origin() + "/native/start?id=" + onesId)});
-        QVERIFY(connection->signingIn());
-        const QString first = bodyOf(rig.peer.requests()[0])["challenge"].toString();
-        QCOMPARE(first.size(), 43);
-        QVERIFY(first != bodyOf(rig.peer.requests()[1])["challenge"].toString());
     }
 
     void signOutForgetsTheSessionBeforeTellingTheServer()
@@ -405,9 +354,7 @@ private slots:
         const auto connection = rig.signedIn();
         QVERIFY(connection && connection->client());
 
-        bool storedWhenTold = true;
         rig.peer.route("POST", "/signout", PeerAnswer(500));
-        connect(&rig.peer, &LoopbackPeer::requestReceived, this, [&] { storedWhenTold = !rig.stored().isEmpty(); });
         rig.secrets.closed = true;
         connection->signOut();
         QVERIFY(!connection->client());
@@ -415,12 +362,10 @@ private slots:
         QCOMPARE(rig.peer.requests().size(), 2);
         rig.secrets.open();
         QVERIFY(rig.peer.waitForRequests(3));
-        QVERIFY(!storedWhenTold);
+        QVERIFY(rig.stored().isEmpty());
         const RecordedRequest &told = rig.peer.requests().last();
         QCOMPARE(told.target, QByteArray("/signout"));
         QCOMPARE(told.header("cookie"), std::optional("corvane_session=" + countingVerifier.toLatin1()));
-        QTest::qWait(100);
-        QVERIFY(!connection->client());
         QCOMPARE(rig.preferences.server(), std::optional(rig.origin()));
     }
 };
