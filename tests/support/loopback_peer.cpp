@@ -3,22 +3,19 @@
 #include <QProcess>
 #include <QSslConfiguration>
 #include <QSslKey>
+#include <QSslServer>
 #include <QSslSocket>
 #include <QTest>
 #include <QTimer>
 
 namespace {
 
-struct Identity {
-    QSslCertificate certificate;
-    QSslKey key;
-};
-
-// One self-signed certificate per test process, made with the openssl command-line tool, which
-// writes the key and the certificate to its output.
-const Identity &identity()
+// The server side of TLS: one self-signed certificate for localhost, 127.0.0.1 and ::1 per test
+// process, made with the openssl command-line tool, which writes the key and the certificate to its
+// output.
+const QSslConfiguration &serverConfiguration()
 {
-    static const Identity made = [] {
+    static const QSslConfiguration made = [] {
         QProcess openssl;
         openssl.start(QStringLiteral("openssl"),
                       {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-days",
@@ -27,42 +24,18 @@ const Identity &identity()
         if (!openssl.waitForFinished(30'000) || openssl.exitCode() != 0)
             qFatal("openssl could not make a test certificate: %s", openssl.readAllStandardError().constData());
         const QByteArray pem = openssl.readAllStandardOutput();
-        Identity result{QSslCertificate(pem, QSsl::Pem), QSslKey(pem, QSsl::Ec)};
-        if (result.certificate.isNull() || result.key.isNull())
+        QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+        configuration.setLocalCertificate(QSslCertificate(pem, QSsl::Pem));
+        configuration.setPrivateKey(QSslKey(pem, QSsl::Ec));
+        configuration.setPeerVerifyMode(QSslSocket::VerifyNone);
+        if (configuration.localCertificate().isNull() || configuration.privateKey().isNull())
             qFatal("the test certificate does not load");
-        return result;
+        return configuration;
     }();
     return made;
 }
 
 bool sameName(const QByteArray &a, const QByteArray &b) { return a.compare(b, Qt::CaseInsensitive) == 0; }
-
-// Accepts plain sockets, or server-side TLS sockets that start their handshake at once.
-class Listener : public QTcpServer {
-public:
-    Listener(bool tls, std::function<void(QTcpSocket *)> onSocket) : m_tls(tls), m_onSocket(std::move(onSocket)) {}
-
-protected:
-    void incomingConnection(qintptr descriptor) override
-    {
-        QTcpSocket *socket = m_tls ? new QSslSocket : new QTcpSocket;
-        if (!socket->setSocketDescriptor(descriptor)) {
-            delete socket;
-            return;
-        }
-        m_onSocket(socket);
-        if (auto *tls = qobject_cast<QSslSocket *>(socket)) {
-            tls->setLocalCertificate(identity().certificate);
-            tls->setPrivateKey(identity().key);
-            tls->setPeerVerifyMode(QSslSocket::VerifyNone);
-            tls->startServerEncryption();
-        }
-    }
-
-private:
-    bool m_tls;
-    std::function<void(QTcpSocket *)> m_onSocket;
-};
 
 } // namespace
 
@@ -84,9 +57,18 @@ struct LoopbackPeer::Connection {
 
 LoopbackPeer::LoopbackPeer(Mode mode, QObject *parent) : QObject(parent), m_mode(mode)
 {
-    if (mode == Tls)
-        identity();
-    m_server = std::make_unique<Listener>(mode == Tls, [this](QTcpSocket *socket) { accept(socket); });
+    // A TLS connection is handed over once its handshake is done.
+    if (mode == Tls) {
+        auto *server = new QSslServer;
+        server->setSslConfiguration(serverConfiguration());
+        m_server.reset(server);
+    } else {
+        m_server = std::make_unique<QTcpServer>();
+    }
+    connect(m_server.get(), &QTcpServer::pendingConnectionAvailable, this, [this] {
+        while (QTcpSocket *socket = m_server->nextPendingConnection())
+            accept(socket);
+    });
     if (!m_server->listen(QHostAddress::LocalHost, 0))
         qFatal("the loopback peer cannot listen: %s", qPrintable(m_server->errorString()));
 }
@@ -103,10 +85,11 @@ LoopbackPeer::~LoopbackPeer()
 
 void LoopbackPeer::trustInThisProcess()
 {
+    const QSslCertificate certificate = serverConfiguration().localCertificate();
     QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
-    if (configuration.caCertificates().contains(identity().certificate))
+    if (configuration.caCertificates().contains(certificate))
         return;
-    configuration.addCaCertificate(identity().certificate);
+    configuration.addCaCertificate(certificate);
     QSslConfiguration::setDefaultConfiguration(configuration);
 }
 
@@ -148,6 +131,7 @@ void LoopbackPeer::accept(QTcpSocket *socket)
     socket->setParent(this);
     Connection *c = m_connections.emplace_back(new Connection{socket}).get();
     connect(socket, &QTcpSocket::readyRead, this, [this, c] { readFrom(c); });
+    QMetaObject::invokeMethod(this, [this, c] { readFrom(c); }, Qt::QueuedConnection); // what came before
 }
 
 void LoopbackPeer::readFrom(Connection *connection)

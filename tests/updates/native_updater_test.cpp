@@ -224,18 +224,12 @@ private slots:
         }
 
         NativeUpdater updater(rig.options());
-        int announced = 0;
-        connect(&updater, &NativeUpdater::announced, this, [&](const NativeUpdateResult &result) {
-            QCOMPARE(result.version, QStringLiteral("0.10.0"));
-            ++announced;
-        });
-        if (checks) {
-            QVERIFY(rig.peer.waitForRequests(1));
-            QTRY_VERIFY(updater.canCheckForUpdates());
-        }
+        QStringList announced;
+        connect(&updater, &NativeUpdater::announced, this, [&](const NativeUpdateResult &r) { announced << r.version; });
+        QVERIFY(!checks || (rig.peer.waitForRequests(1) && QTest::qWaitFor([&] { return updater.canCheckForUpdates(); })));
         QTest::qWait(100);
         QCOMPARE(rig.peer.requests().size(), checks ? 1 : 0);
-        QCOMPARE(announced, announces ? 1 : 0);
+        QCOMPARE(announced, announces ? QStringList{"0.10.0"} : QStringList());
         if (checks)
             QCOMPARE(rig.settings().value("updates.lastCheck").toString(), testNow.toString(Qt::ISODate));
     }

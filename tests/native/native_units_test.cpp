@@ -1,16 +1,20 @@
+#include "clock.h"
 #include "errors.h"
 #include "memory_secret_store.h"
 #include "native_session.h"
 #include "run_task.h"
 
 #include <QTest>
+#include <QTimer>
+
+using namespace std::chrono_literals;
 
 using ReadStatus = SecretStore::ReadStatus;
 
 static const QString service = NativeCredentials::serviceName(QStringLiteral("app.teodal.calendar"));
 static const QString account = QStringLiteral("https://calendar.example");
 
-class NativeSessionTest : public QObject {
+class NativeUnitsTest : public QObject {
     Q_OBJECT
 
 private slots:
@@ -62,7 +66,28 @@ private slots:
             QCOMPARE(store.items.value({service, account}), stored ? encode({"n", "old"}) : QByteArray());
         }
     }
+
+    // A sleep never ends early, and a stop ends it at once, whether it comes during the sleep or
+    // before it starts. Each case runs five times: a coarse timer may fire a few percent early.
+    void sleep()
+    {
+        SystemClock clock;
+        for (const int stopAfterMs : {0, 50, -1}) { // 0: never stopped, -1: stopped before the sleep starts
+            for (int run = 0; run < 5; ++run) {
+                std::stop_source stop;
+                if (stopAfterMs < 0)
+                    stop.request_stop();
+                else if (stopAfterMs > 0)
+                    QTimer::singleShot(stopAfterMs, [&] { stop.request_stop(); });
+                const Clock::TimePoint start = clock.now();
+                const QString outcome = outcomeOf(taskFailure(clock.sleep(stopAfterMs ? 10s : 60ms, stop.get_token())));
+                QCOMPARE(outcome, stopAfterMs ? QStringLiteral("cancelled") : QString());
+                const auto slept = clock.now() - start;
+                QVERIFY(stopAfterMs ? slept < 1s : slept >= 60ms);
+            }
+        }
+    }
 };
 
-QTEST_GUILESS_MAIN(NativeSessionTest)
-#include "native_session_test.moc"
+QTEST_GUILESS_MAIN(NativeUnitsTest)
+#include "native_units_test.moc"
