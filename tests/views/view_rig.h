@@ -29,8 +29,8 @@ struct ViewRig {
     NativeClient client;
     CalendarModel model;
 
-    explicit ViewRig(std::optional<QString> zone, NativeTimeouts timeouts = {})
-        : client(std::make_shared<const NativeHTTP>(NativeHTTP::origin(peer.origin()), std::nullopt, timeouts)),
+    explicit ViewRig(std::optional<QString> zone)
+        : client(std::make_shared<const NativeHTTP>(NativeHTTP::origin(peer.origin()), std::nullopt)),
           model(preferences, std::move(zone), march12)
     {
     }
