@@ -26,12 +26,6 @@ const QString liveTooLarge = QStringLiteral("The live update is too large. Recon
 const QString liveRefused = QStringLiteral("The live connection was refused. Reconnect to refresh your session.");
 const NativeSession s1{"corvane_session", "s1"};
 
-template <typename T>
-QString outcomeOf(QCoro::Task<T> task)
-{
-    return ::outcomeOf(taskFailure(std::move(task)));
-}
-
 std::unique_ptr<NativeHTTP> clientFor(const LoopbackPeer &peer, std::optional<NativeSession> credential = {},
                                       NativeTimeouts timeouts = {})
 {
@@ -85,30 +79,26 @@ private slots:
                 .header("X-Text", "\xEF\xBB\xBF" "caf\xC3\xA9 \xF0\x9F\x93\x85").header("X-Cut", "caf\xC3");
         });
         const auto http = clientFor(peer, NativeSession{"corvane_session", "a=b;c"});
-        const NativeResponse answers[] = {
+        const QList<NativeResponse> answers = {
             runTask(get(*http, "/x/../../a", NativeHTTP::largestMaxBytes)), // dot segments stay on the origin
-            runTask(http->responseDetails("/c?x=%2F", "PATCH", QByteArray("{\"k\":1}"))),
-        };
-        const QList<QList<QByteArray>> expected = { // method, target, Content-Type, body
-            {"GET", "/a", {}, {}},
-            {"PATCH", "/c?x=%2F", "application/json", "{\"k\":1}"},
-        };
-        QCOMPARE(peer.requests().size(), expected.size());
-        const auto listOf = [](const QByteArray &value) { return value.isNull() ? QList<QByteArray>{} : QList{value}; };
-        for (qsizetype i = 0; i < expected.size(); ++i) {
-            QCOMPARE(answers[i].status, 302);
-            QCOMPARE(answers[i].header(u"LOCATION"), elsewhere);
-            QCOMPARE(answers[i].header(u"x-text"), QStringLiteral("\uFEFFcaf\u00e9 \U0001F4C5"));
-            QVERIFY(!answers[i].header(u"x-cut"));
-            const RecordedRequest &r = peer.requests().at(i);
-            QCOMPARE(r.method, expected[i][0]);
-            QCOMPARE(r.target, expected[i][1]);
+            runTask(http->responseDetails("/c?x=%2F", "PATCH", QByteArray("{}")))};
+        for (const NativeResponse &answer : answers) {
+            QCOMPARE(answer.status, 302);
+            QCOMPARE(answer.header(u"LOCATION"), elsewhere);
+            QCOMPARE(answer.header(u"x-text"), QStringLiteral("\uFEFFcaf\u00e9 \U0001F4C5"));
+            QVERIFY(!answer.header(u"x-cut"));
+        }
+        QCOMPARE(peer.requests().size(), 2);
+        for (const RecordedRequest &r : peer.requests()) {
             QCOMPARE(r.headerValues("Origin"), QList<QByteArray>{peer.origin().toUtf8()});
             QCOMPARE(r.headerValues("Accept"), QList<QByteArray>{"application/json"});
-            QCOMPARE(r.headerValues("Content-Type"), listOf(expected[i][2]));
             QCOMPARE(r.headerValues("Cookie"), QList<QByteArray>{"corvane_session=a=b;c"});
-            QCOMPARE(r.body, expected[i][3]);
         }
+        const RecordedRequest &got = peer.requests().at(0), &patched = peer.requests().at(1);
+        QCOMPARE(got.method + ' ' + got.target + ' ' + got.body, QByteArray("GET /a "));
+        QCOMPARE(got.headerValues("Content-Type"), QList<QByteArray>());
+        QCOMPARE(patched.method + ' ' + patched.target + ' ' + patched.body, QByteArray("PATCH /c?x=%2F {}"));
+        QCOMPARE(patched.headerValues("Content-Type"), QList<QByteArray>{"application/json"});
     }
 
     void outcome_data()
@@ -318,7 +308,6 @@ private slots:
         const PeerAnswer none(0);
         const QString badDestination = QStringLiteral("Invalid export destination.");
         QTest::newRow("https destination") << "https://127.0.0.1/x.ics" << none << "" << badDestination;
-        QTest::newRow("file on another host") << "file://server/share/x.ics" << none << "" << badDestination;
         QTest::newRow("folder, not a file") << "file://%1/" << none << "" << badDestination;
         QTest::newRow("missing folder") << "file://%1/missing/x.ics" << none << "" << "file: No such file or directory";
         for (int status : {302, 401})

@@ -22,7 +22,6 @@ private slots:
     // no session and is left alone.
     void savesReadsAndRemoves()
     {
-        QCOMPARE(service, QStringLiteral("app.teodal.calendar.session")); // where earlier runs stored theirs
         MemorySecretStore store;
         const NativeCredentials credentials(store, service);
         QCOMPARE(runTask(credentials.read(account)), std::nullopt);
@@ -80,7 +79,7 @@ private slots:
                 else if (stopAfterMs > 0)
                     QTimer::singleShot(stopAfterMs, [&] { stop.request_stop(); });
                 const Clock::TimePoint start = clock.now();
-                const QString outcome = outcomeOf(taskFailure(clock.sleep(stopAfterMs ? 10s : 60ms, stop.get_token())));
+                const QString outcome = outcomeOf(clock.sleep(stopAfterMs ? 10s : 60ms, stop.get_token()));
                 QCOMPARE(outcome, stopAfterMs ? QStringLiteral("cancelled") : QString());
                 const auto slept = clock.now() - start;
                 QVERIFY(stopAfterMs ? slept < 1s : slept >= 60ms);

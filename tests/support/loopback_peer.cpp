@@ -93,11 +93,6 @@ void LoopbackPeer::trustInThisProcess()
     QSslConfiguration::setDefaultConfiguration(configuration);
 }
 
-QString LoopbackPeer::origin(const QString &host) const
-{
-    return QStringLiteral("%1://%2:%3").arg(m_mode == Tls ? "https" : "http", host).arg(port());
-}
-
 // A route for the same method and path replaces the earlier one in its place.
 void LoopbackPeer::route(QByteArray method, QByteArray path, PeerAnswer answer)
 {
@@ -113,11 +108,6 @@ void LoopbackPeer::reset()
     m_queue.clear();
     m_handler = nullptr;
     m_requests.clear();
-}
-
-bool LoopbackPeer::waitForRequests(int count, std::chrono::milliseconds timeout)
-{
-    return QTest::qWaitFor([&] { return m_requests.size() >= count; }, int(timeout.count()));
 }
 
 bool LoopbackPeer::waitForAllClosed(std::chrono::milliseconds timeout)

@@ -1,12 +1,10 @@
 #pragma once
 
-// A scripted HTTP/1.1 server on 127.0.0.1 for tests: the test chooses every answer, and every
-// request is recorded as it arrived. It serves on the calling thread's event loop, so a test must
-// wait on a client (runTask, QTest::qWaitFor, QSignalSpy::wait) for it to answer.
-//
-// The answer to a request, first match wins: a route with its method (empty: any) and its path
-// (without the query), every time; else the oldest queued answer, once; else the handler; else 404.
-// Connections stay open between requests unless the answer ends them (no Content-Length, a drop).
+// A scripted HTTP/1.1 server on 127.0.0.1 for tests, serving on the calling thread's event loop:
+// the test chooses every answer, and every request is recorded as it arrived. The answer to a
+// request, first match wins: a route with its method (empty: any) and its path (without the query),
+// every time; else the oldest queued answer, once; else the handler; else 404. Connections stay
+// open between requests unless the answer ends them (no Content-Length, a drop).
 
 #include <QByteArray>
 #include <QList>
@@ -14,6 +12,7 @@
 #include <QString>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTest>
 
 #include <chrono>
 #include <functional>
@@ -96,7 +95,10 @@ public:
     static void trustInThisProcess();
 
     quint16 port() const { return m_server->serverPort(); }
-    QString origin(const QString &host = QStringLiteral("127.0.0.1")) const; // "http(s)://host:port"
+    QString origin(const QString &host = QStringLiteral("127.0.0.1")) const // "http(s)://host:port"
+    {
+        return QStringLiteral("%1://%2:%3").arg(m_mode == Tls ? "https" : "http", host).arg(port());
+    }
 
     void route(QByteArray method, QByteArray path, PeerAnswer answer);
     void enqueue(PeerAnswer answer) { m_queue.push_back(std::move(answer)); }
@@ -105,7 +107,10 @@ public:
     void reset();
 
     const QList<RecordedRequest> &requests() const { return m_requests; }
-    bool waitForRequests(int count, std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    bool waitForRequests(int count, std::chrono::milliseconds timeout = std::chrono::seconds(5))
+    {
+        return QTest::qWaitFor([&] { return m_requests.size() >= count; }, int(timeout.count()));
+    }
     int connectionsAccepted() const { return int(m_connections.size()); }
     // Waits until every accepted connection is closed: the client let go of its transfers.
     bool waitForAllClosed(std::chrono::milliseconds timeout = std::chrono::seconds(5));

@@ -20,13 +20,12 @@
 #include <optional>
 #include <stdexcept>
 #include <type_traits>
-#include <variant>
 
 template <typename T>
 T runTask(QCoro::Task<T> task, std::chrono::milliseconds limit = std::chrono::seconds(30))
 {
     struct State {
-        std::optional<std::conditional_t<std::is_void_v<T>, std::monostate, T>> value;
+        std::optional<std::conditional_t<std::is_void_v<T>, bool, T>> value;
         std::exception_ptr error;
         QEventLoop loop;
     };
@@ -34,7 +33,7 @@ T runTask(QCoro::Task<T> task, std::chrono::milliseconds limit = std::chrono::se
     [](QCoro::Task<T> running, std::shared_ptr<State> state) -> QCoro::Task<> {
         try {
             if constexpr (std::is_void_v<T>)
-                co_await std::move(running), state->value.emplace();
+                co_await std::move(running), state->value = true;
             else
                 state->value.emplace(co_await std::move(running));
         } catch (...) {
@@ -80,4 +79,10 @@ inline QString outcomeOf(std::exception_ptr error)
         return describeError(std::current_exception());
     }
     return {};
+}
+
+template <typename T>
+QString outcomeOf(QCoro::Task<T> task)
+{
+    return outcomeOf(taskFailure(std::move(task)));
 }
