@@ -1,6 +1,6 @@
 // The whole app against the development server, signed in through the approval page as a person's
-// browser would: one person's session from sign-in to sign-out, and two people whose apps see each
-// other's changes live.
+// browser would: two people whose apps see each other's changes live, one of them from sign-in to
+// sign-out.
 #include "calendar_app.h"
 
 #include "browser_approval.h"
@@ -185,24 +185,30 @@ private slots:
         QVERIFY2(m_server.waitForFinished(5000), "the development server did not stop on SIGTERM");
     }
 
-    void signInUseTheCalendarAndSignOut()
+    // Ana and Ben sign in through the browser. A restart with Ana's stored session opens her calendar,
+    // and a system zone change reloads it. She creates an event and moves it; what she adds by quick
+    // add reaches Ben's month grid within a second through the live stream, and Ben's export, read by
+    // libical, holds every event his month shows (a series through its rule) at the same local start
+    // in the same zone.
+    void twoPeopleFromSignInToSignOut()
     {
-        PersonApp person(m_origin);
-        CalendarApp &app = person.app;
-        person.signIn();
-        QTRY_VERIFY_WITH_TIMEOUT(person.workspace(), 15000);
-        QTRY_VERIFY(!app.window()->findChild<NativeSignInView *>());
-        QCOMPARE(person.opened.size(), 1);
-        CalendarWorkspace &workspace = *person.workspace();
+        PersonApp ana(m_origin, QStringLiteral("Ana Ruiz")), ben(m_origin, QStringLiteral("Ben Okafor"));
+        for (PersonApp *person : {&ana, &ben})
+            person->signIn();
+        for (PersonApp *person : {&ana, &ben})
+            QTRY_VERIFY_WITH_TIMEOUT(person->loaded(), 15000);
+        QTRY_VERIFY(!ana.app.window()->findChild<NativeSignInView *>());
+        CalendarWorkspace &workspace = *ana.workspace();
+        CalendarModel &model = ana.model();
 
         // A restart with the stored session never offers the address form: while the store is locked
         // the window says it is restoring, and then the calendar opens.
         {
             auto stored = std::make_unique<SlowSecretStore>();
             SlowSecretStore &store = *stored;
-            store.inner.items = person.secrets->items;
+            store.inner.items = ana.secrets->items;
             store.stalled = true;
-            CalendarApp restarted({.preferences = preferencesIn(person.folder), .secrets = std::move(stored),
+            CalendarApp restarted({.preferences = preferencesIn(ana.folder), .secrets = std::move(stored),
                                    .defaultServer = QStringLiteral("https://calendar.example")});
             restarted.show();
             QPointer<NativeSignInView> view;
@@ -213,12 +219,11 @@ private slots:
             QTRY_VERIFY(restarted.window()->findChild<CalendarWorkspace *>());
         }
 
-        CalendarModel &model = app.model();
-        QTRY_VERIFY_WITH_TIMEOUT(person.loaded(), 10000);
-        emit app.zoneWatcher().changed(); // the system zone changed: the shown calendar reloads
+        emit ana.app.zoneWatcher().changed(); // the system zone changed: the shown calendar reloads
         QVERIFY(model.loading());
         QTRY_VERIFY_WITH_TIMEOUT(!model.loading(), 10000);
         QCOMPARE(model.error(), QString());
+
         // A new event, then moved an hour: the server places it by its wall-clock times.
         workspace.newEventAction()->trigger();
         retitleAndSave(workspace, QStringLiteral("Design review"));
@@ -237,44 +242,18 @@ private slots:
         QCOMPARE(moved.start_local, QString(created->start_local).replace(QLatin1String("T09:00"), QLatin1String("T10:00")));
         QCOMPARE(moved.start - created->start, 3600);
 
-        // Sign out: the sign-in view is back, nothing is stored, the next sign-in starts empty, and
-        // the server soon no longer opens the calendar for the old session.
-        const CalendarModel *before = &app.model();
-        NativeSession session;
-        QVERIFY(decode(person.secrets->items.begin().value(), session));
-        QTest::mouseClick(workspace.findChild<QPushButton *>(QStringLiteral("signOut")), Qt::LeftButton);
-        QTRY_VERIFY(app.window()->findChild<NativeSignInView *>() && !person.workspace());
-        QVERIFY(!app.connection().client() && person.secrets->items.isEmpty());
-        QVERIFY(&app.model() != before && app.model().calendars().isEmpty() && app.model().events().isEmpty());
-        const NativeHTTP oldSession(NativeHTTP::origin(m_origin), session);
-        QTRY_COMPARE_WITH_TIMEOUT(
-            runTask(oldSession.responseDetails(QStringLiteral("/api/native/session"), "GET", std::nullopt), 10s).status,
-            401, 10000);
-    }
-
-    // What one person adds reaches the other's month grid within a second through the live stream,
-    // and the other's export, read by libical, holds every event the month shows (a series through
-    // its rule) at the same local start in the same zone.
-    void twoPeopleLiveAndExport()
-    {
-        PersonApp ana(m_origin, QStringLiteral("Ana Ruiz")), ben(m_origin, QStringLiteral("Ben Okafor"));
-        for (PersonApp *person : {&ana, &ben})
-            person->signIn();
-        for (PersonApp *person : {&ana, &ben})
-            QTRY_VERIFY_WITH_TIMEOUT(person->loaded(), 15000);
-
         // Nothing says when Ben's stream is open: Ana saves markers until one reaches him.
         for (int marker = 1;; ++marker) {
-            CalendarEvent event = ana.model().newEvent();
+            CalendarEvent event = model.newEvent();
             event.title = QStringLiteral("Stream check %1").arg(marker);
-            runTask(ana.model().save(event, ana.app.connection().client()));
+            runTask(model.save(event, ana.app.connection().client()));
             if (QTest::qWaitFor([&] { return ben.showsToday(event.title); }, 500))
                 break;
             QVERIFY2(marker < 20, "Ben's calendar never heard of Ana's saves");
         }
 
-        ana.workspace()->quickAddAction()->trigger();
-        auto *quickAdd = ana.workspace()->quickAddSheet()->findChild<QuickAddView *>();
+        workspace.quickAddAction()->trigger();
+        auto *quickAdd = workspace.quickAddSheet()->findChild<QuickAddView *>();
         QTest::keyClicks(quickAdd->findChild<QPlainTextEdit *>(QStringLiteral("quickAddText")),
                          QStringLiteral("Release retro today at 5pm"));
         QTRY_VERIFY_WITH_TIMEOUT(quickAdd->preview(), 10000);
@@ -304,6 +283,20 @@ private slots:
             QCOMPARE(QString::fromUtf8(start.is_date || icaltime_is_utc(start) ? "" : icaltime_get_tzid(start)),
                      event.all_day || event.tz == u"UTC" ? QString() : event.tz);
         }
+
+        // Ana signs out: the sign-in view is back, nothing is stored, the next sign-in starts empty,
+        // and the server soon no longer opens the calendar for the old session.
+        const CalendarModel *before = &model;
+        NativeSession session;
+        QVERIFY(decode(ana.secrets->items.begin().value(), session));
+        QTest::mouseClick(workspace.findChild<QPushButton *>(QStringLiteral("signOut")), Qt::LeftButton);
+        QTRY_VERIFY(ana.app.window()->findChild<NativeSignInView *>() && !ana.workspace());
+        QVERIFY(!ana.app.connection().client() && ana.secrets->items.isEmpty());
+        QVERIFY(&ana.model() != before && ana.model().calendars().isEmpty() && ana.model().events().isEmpty());
+        const NativeHTTP oldSession(NativeHTTP::origin(m_origin), session);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            runTask(oldSession.responseDetails(QStringLiteral("/api/native/session"), "GET", std::nullopt), 10s).status,
+            401, 10000);
     }
 };
 

@@ -24,8 +24,7 @@ PeerAnswer previewOf(const RecordedRequest &parse, std::chrono::milliseconds del
                             R"("end_local":"2025-03-13T14:00","tz":"Europe/Madrid","all_day":false,"repeat":"",)"
                             R"("attendees":["Ann","Bo"]},"when":"Thursday 13 March, 13:00–14:00","repeat_label":"",)"
                             R"("calendar_name":"Team","assumptions":["One hour long.","In your calendar Team."]})")
-                 .arg(text)
-                 .toUtf8());
+                 .arg(text).toUtf8());
     answer.delay = delay;
     return answer;
 }
@@ -163,8 +162,7 @@ private slots:
 
         rig.peer.route("GET", "/api/native/session", PeerAnswer::json(500, "{}"));
         panel.reload();
-        QTRY_VERIFY(visible("menuError"));
-        QVERIFY(!visible("menuNoEvents"));
+        QTRY_VERIFY(visible("menuError") && !visible("menuNoEvents"));
         QTest::mouseClick(panel.findChild<QPushButton *>("menuTryAgain"), Qt::LeftButton);
         QVERIFY(rig.model.loading());
     }
