@@ -343,8 +343,7 @@ private slots:
         getrlimit(RLIMIT_FSIZE, &previousLimit);
         if (failure == u"full") {
             std::signal(SIGXFSZ, SIG_IGN);
-            rlimit small = previousLimit;
-            small.rlim_cur = 500'000;
+            const rlimit small{500'000, previousLimit.rlim_max};
             setrlimit(RLIMIT_FSIZE, &small);
         } else if (failure == u"stop") {
             QTimer::singleShot(100ms, [&] { stop.request_stop(); });

@@ -35,18 +35,7 @@ const QSslConfiguration &serverConfiguration()
     return made;
 }
 
-bool sameName(const QByteArray &a, const QByteArray &b) { return a.compare(b, Qt::CaseInsensitive) == 0; }
-
 } // namespace
-
-QList<QByteArray> RecordedRequest::headerValues(const QByteArray &name) const
-{
-    QList<QByteArray> values;
-    for (const auto &[n, v] : headers)
-        if (sameName(n, name))
-            values.append(v);
-    return values;
-}
 
 struct LoopbackPeer::Connection {
     QTcpSocket *socket = nullptr;
@@ -170,9 +159,7 @@ void LoopbackPeer::send(Connection *connection, const PeerAnswer &answer)
     }
     const QByteArray body = answer.dropAfter ? answer.body.left(*answer.dropAfter) : answer.body;
     QByteArray head = "HTTP/1.1 " + QByteArray::number(answer.status) + " Status\r\n";
-    if (answer.contentLength && std::none_of(answer.headers.begin(), answer.headers.end(), [](const auto &h) {
-            return sameName(h.first, "content-length");
-        }))
+    if (answer.contentLength && RecordedRequest{.headers = answer.headers}.headerValues("content-length").isEmpty())
         head += "Content-Length: " + QByteArray::number(answer.body.size()) + "\r\n";
     for (const auto &[name, value] : answer.headers)
         head += name + ": " + value + "\r\n";

@@ -31,7 +31,14 @@ struct RecordedRequest {
     QByteArray path() const { return target.left(target.indexOf('?') < 0 ? target.size() : target.indexOf('?')); }
     QByteArray query() const { return target.indexOf('?') < 0 ? QByteArray() : target.mid(target.indexOf('?') + 1); }
     // Every value of the header with this name (case-insensitive), in order.
-    QList<QByteArray> headerValues(const QByteArray &name) const;
+    QList<QByteArray> headerValues(const QByteArray &name) const
+    {
+        QList<QByteArray> values;
+        for (const auto &[n, v] : headers)
+            if (n.compare(name, Qt::CaseInsensitive) == 0)
+                values.append(v);
+        return values;
+    }
     std::optional<QByteArray> header(const QByteArray &name) const
     {
         const QList<QByteArray> values = headerValues(name);
