@@ -92,8 +92,6 @@ CalendarApp::CalendarApp(Services services, QObject *parent)
     if (!m_services.preferences)
         m_services.preferences = std::make_unique<Preferences>();
     m_model = freshModel(*m_services.preferences, this);
-    // Every window of the app (main, settings, dialogs) shows our icon.
-    QApplication::setWindowIcon(appIcon());
 }
 
 CalendarApp::~CalendarApp()
@@ -164,8 +162,11 @@ QMainWindow *CalendarApp::window()
 void CalendarApp::show()
 {
     window()->show();
-    // Not needed to draw the first screen, so not paid for before it.
+    // Not needed to draw the first screen, so not paid for before it. The icon's theme lookup and
+    // image plugins cost about a tenth of the launch; the window manager takes the icon when it is set.
     QTimer::singleShot(zoneWatchDelay, this, [this] {
+        // Every window of the app (main, settings, dialogs) shows our icon.
+        QApplication::setWindowIcon(appIcon());
         zoneWatcher();
         followMenuBarPreference();
         connect(m_services.preferences.get(), &Preferences::changed, this, &CalendarApp::followMenuBarPreference);
