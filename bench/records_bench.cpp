@@ -2,6 +2,7 @@
 // cached date format next to building the ICU formatter for every call.
 #include "dates.h"
 #include "records.h"
+#include "thread_seconds.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -12,20 +13,11 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <ctime>
 #include <functional>
 
 namespace {
 
 constexpr qsizetype maxResponseBytes = 4 * 1024 * 1024; // the transport's limit for every answer
-
-// CPU time of this thread, so that other work on a shared machine does not count.
-double threadSeconds()
-{
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
-}
 
 // Best of `rounds` runs, in seconds of CPU time.
 double best(int rounds, const std::function<void()> &run)

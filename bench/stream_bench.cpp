@@ -6,6 +6,7 @@
 #include "native_stream_lines.h"
 #include "process_memory.h"
 #include "run_task.h"
+#include "thread_seconds.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -15,16 +16,8 @@
 #include <QTemporaryDir>
 
 #include <cstdio>
-#include <ctime>
 
 namespace {
-
-double threadSeconds()
-{
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
-}
 
 // Change notices as the server sends them, with a heartbeat comment and some longer, non-ASCII data.
 QByteArray streamBody(qsizetype bytes)

@@ -2,6 +2,7 @@
 // and building it), a later lookup of the cached zone, and the offset and calendar work that every
 // date operation asks of a zone.
 #include "system_zones.h"
+#include "thread_seconds.h"
 
 #include <unicode/gregocal.h>
 #include <unicode/timezone.h>
@@ -10,19 +11,10 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <ctime>
 #include <functional>
 #include <memory>
 
 namespace {
-
-// CPU time of this thread, so that other work on a shared machine does not count.
-double threadSeconds()
-{
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
-}
 
 // Best of `rounds` runs, in seconds of CPU time; `prepare` runs before each, untimed.
 double best(int rounds, const std::function<void()> &run, const std::function<void()> &prepare = [] {})

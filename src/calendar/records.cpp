@@ -665,9 +665,15 @@ private:
         m_out.append(m_out.isEmpty() ? "{\"" : ",\"").append(name).append("\":");
     }
 
-    void string(const QString &text)
+    void unicodeEscape(char16_t c)
     {
         static constexpr char hex[] = "0123456789abcdef";
+        const char escape[] = {'\\', 'u', hex[c >> 12], hex[(c >> 8) & 0xf], hex[(c >> 4) & 0xf], hex[c & 0xf]};
+        m_out.append(escape, sizeof escape);
+    }
+
+    void string(const QString &text)
+    {
         m_out.append('"');
         const char16_t *p = reinterpret_cast<const char16_t *>(text.utf16()), *end = p + text.size();
         while (p < end) {
@@ -684,16 +690,14 @@ private:
                 } else if (c == u'\r') {
                     m_out.append("\\r");
                 } else {
-                    const char escape[] = {'\\', 'u', '0', '0', hex[c >> 4], hex[c & 0xf]};
-                    m_out.append(escape, sizeof escape);
+                    unicodeEscape(char16_t(c));
                 }
                 continue;
             }
             if (QChar::isHighSurrogate(c) && p < end && QChar::isLowSurrogate(*p)) {
                 c = QChar::surrogateToUcs4(char16_t(c), *p++);
             } else if (QChar::isSurrogate(c)) {
-                const char escape[] = {'\\', 'u', hex[c >> 12], hex[(c >> 8) & 0xf], hex[(c >> 4) & 0xf], hex[c & 0xf]};
-                m_out.append(escape, sizeof escape);
+                unicodeEscape(char16_t(c));
                 continue;
             }
             utf8(c);
